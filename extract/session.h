@@ -90,3 +90,9 @@ extern BOOL overwriteWithoutPrompt;
 // (currentDisk 1, everything else zero). The program starts that way; tests
 // that run the Parts more than once in one process call it between runs.
 void ResetExtractSession();
+
+// Long-lived blocks shared between Parts come from the global heap and are
+// used through locked pointers; these two calls are the one place that does
+// the allocate-and-lock and the unlock-and-free.
+void *AllocGlobalBlock(size_t size);
+void FreeGlobalBlock(void *block);

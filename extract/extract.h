@@ -1,0 +1,56 @@
+// The extraction engine: walking the archive, writing members, spanned disks,
+// traditional decryption and the decompression stream. Everything works on
+// the global ExtractSession; failures leave through FatalExit and never
+// return to the caller.
+#pragma once
+
+#include "extract/session.h"
+
+// ---- decompression stream and CRC-32 ----------------------------------------
+enum { END_OF_INPUT = -1 };
+void BuildCrcTable();
+void UpdateCrc(const uint8_t *bytes, uint32_t count);
+int NextByte();
+int InflateStream();
+// Inflates an embedded raw DEFLATE block into target, never writing past
+// targetSize bytes; output that would go further sets memoryTargetOverflow.
+void InflateToMemory(const uint8_t *block, uint32_t length, uint8_t *target, uint32_t targetSize);
+extern BOOL memoryTargetOverflow;
+void FlushWindow(uint32_t count);
+void FlushOutput();
+void CheckWrite(UINT written);
+unsigned MeterPercent();
+void CopyStoredMember();
+// Ends an inflater that a FatalExit left behind; harmless when none is open.
+void ReleaseInflater();
+
+// ---- disk spanning -----------------------------------------------------------
+enum : uint16_t { NO_VOLUME_NUMBER = 0xFFFF };
+uint16_t ReadVolumeNumber(const char *drive);
+void RequestDisk(uint16_t wantedDisk, BOOL exeNames);
+int RefillInput();
+
+// ---- traditional decryption --------------------------------------------------
+void InitKeys(const char *password);
+void UpdateKeys(uint8_t plain);
+uint8_t DecryptByte();
+BOOL CheckEncryptionHeader(const uint8_t *encryptionHeader);
+void DecryptBlock(uint8_t *block, uint32_t count);
+BOOL VerifyPassword();
+
+// ---- member output -------------------------------------------------------------
+BOOL IsUnsafeMemberName(const char *name, BOOL folderMember);
+void BuildOutputPath();
+void MakeFolders();
+BOOL ConfirmOverwrite(); // TRUE: write, FALSE: skip
+void ExtractMember();
+BOOL IsValidDrive(const char *root);
+
+// ---- archive walker --------------------------------------------------------------
+int RunExtraction();
+void WalkArchive();
+void HandleLocalHeader();
+void SkipCentralEntry();
+void ReadEndRecord();
+void ReadMemberName(uint16_t length);
+void ConvertMemberName();

@@ -1,0 +1,223 @@
+// Member output: the output path under the unzip folder, the folders it
+// needs, the overwrite question, and the member file itself: created, filled
+// through the decompression stream, time-stamped, closed, counted and checked
+// against the CRC-32 recorded in the archive.
+#include "extract/extract.h"
+#include "startup/startup.h"
+#include "ui/ui.h"
+
+#include <string.h>
+
+enum { FOLDER_PATH_SIZE = 520, OVERWRITE_QUESTION_SIZE = 320 };
+
+static inline BOOL IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+static BOOL IsDeviceName(const char *component, size_t length) {
+    // Windows takes these names, with any extension and trailing blanks, for
+    // devices rather than files.
+    size_t base = 0;
+    while (base < length && component[base] != '.')
+        base++;
+    while (base > 0 && component[base - 1] == ' ')
+        base--;
+    char upper[5] = {0};
+    if (base < 3 || base > 4)
+        return FALSE;
+    for (size_t i = 0; i < base; i++)
+        upper[i] =
+            (char)(component[i] >= 'a' && component[i] <= 'z' ? component[i] - 32 : component[i]);
+    if (base == 3)
+        return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") ||
+               !strcmp(upper, "NUL");
+    return (!memcmp(upper, "COM", 3) || !memcmp(upper, "LPT", 3)) && upper[3] >= '1' &&
+           upper[3] <= '9';
+}
+
+BOOL IsUnsafeMemberName(const char *name, BOOL folderMember) {
+    if (!folderMember && !*name)
+        return TRUE; // a file with no name would become the folder itself
+    if (strchr(name, ':'))
+        return TRUE; // drive prefixes and alternate data streams
+    if (IsSeparator(name[0]) && IsSeparator(name[1]))
+        return TRUE; // a network or root path; one leading separator is dropped
+    const char *component = name;
+    for (const char *p = name;; p++) {
+        if (*p && !IsSeparator(*p))
+            continue;
+        size_t length = (size_t)(p - component);
+        if (length == 2 && component[0] == '.' && component[1] == '.')
+            return TRUE;
+        if (IsDeviceName(component, length))
+            return TRUE;
+        if (!*p)
+            break;
+        component = p + 1;
+    }
+    return FALSE;
+}
+
+void BuildOutputPath() {
+    char path[FOLDER_BUFFER_SIZE + PATH_BUFFER_SIZE];
+    lstrcpyA(path, unzipFolder);
+    AppendBackslash(path);
+    const char *name = session.memberName;
+    if (IsSeparator(*name))
+        name++; // only one leading separator is left out
+    lstrcatA(path, name);
+    // The walker has refused members whose path would not fit.
+    lstrcpynA(session.memberName, path, PATH_BUFFER_SIZE);
+    for (char *p = session.memberName; *p; p++)
+        if (*p == '/')
+            *p = '\\';
+}
+
+BOOL IsValidDrive(const char *root) {
+    UINT type = GetDriveTypeA(root);
+    return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR;
+}
+
+void MakeFolders() {
+    char path[FOLDER_PATH_SIZE];
+    size_t nameLength = strlen(session.memberName);
+    BOOL folderMember = nameLength > 0 && IsSeparator(session.memberName[nameLength - 1]);
+    if (!folderMember) {
+        lstrcpyA(path, session.memberName);
+    } else {
+        // A folder member's name is used exactly as read.
+        lstrcpyA(path, unzipFolder);
+        size_t folderLength = strlen(path);
+        if (folderLength == 0 || !IsSeparator(path[folderLength - 1]))
+            lstrcatA(path, "\\");
+        lstrcatA(path, session.memberName);
+    }
+
+    if (path[0] && path[1] == ':') {
+        char root[4] = {path[0], ':', '\\', 0};
+        if (!IsValidDrive(root)) {
+            path[1] = 0;
+            wsprintfA(session.messageBuffer, MessageText(MSG_INVALID_DRIVE), path);
+            ErrorExit(session.messageBuffer);
+        }
+    }
+
+    // The first component that may be created: never a network server or share.
+    char *start = path;
+    if (path[0] == '\\' && path[1] == '\\') {
+        start = path + 2;
+        while (*start && !IsSeparator(*start))
+            start++;
+        if (*start) {
+            start++;
+            while (*start && !IsSeparator(*start))
+                start++;
+        }
+    }
+    if (IsSeparator(*start))
+        start++;
+
+    // Up to the final component: a file's own name is not a folder.
+    char *end = FileNamePart(path);
+    while (start < end) {
+        char *separator = start;
+        while (*separator && !IsSeparator(*separator))
+            separator++;
+        char saved = *separator;
+        *separator = 0;
+        BOOL bareDrive = strlen(path) == 2 && path[1] == ':';
+        if (!bareDrive && !PathExists(path, NULL) && !MakeFolder(path)) {
+            wsprintfA(session.messageBuffer, MessageText(MSG_CANNOT_CREATE_FOLDER), path);
+            ErrorExit(session.messageBuffer);
+        }
+        if (!saved)
+            break;
+        *separator = '\\';
+        start = separator + 1;
+    }
+}
+
+BOOL ConfirmOverwrite() {
+    if (overwriteWithoutPrompt)
+        return TRUE;
+    if (!PathExists(session.memberName, NULL))
+        return TRUE;
+    if (session.meterVisible && session.mainWindow) {
+        SendDlgItemMessageA(session.mainWindow, CTL_METER, METER_SETPOS, MeterPercent(), 0);
+        InvalidateRect(GetDlgItem(session.mainWindow, CTL_METER), NULL, FALSE);
+        UpdateWindow(session.mainWindow);
+    }
+    lstrcpyA(session.outputPath, session.memberName);
+    char question[OVERWRITE_QUESTION_SIZE];
+    wsprintfA(question, MessageText(MSG_FILE_EXISTS), session.outputPath);
+    switch (MessageBoxA(session.mainWindow, question, defaultTitle, MB_YESNOCANCEL)) {
+    case IDYES:
+        return TRUE;
+    case IDNO:
+        return FALSE;
+    default:
+        FatalExit(FATAL_CANCELLED);
+    }
+}
+
+static void CreateOutputFile() {
+    lstrcpyA(session.outputPath, session.memberName);
+    HFILE file = _lcreat(session.outputPath, 0);
+    if (file == HFILE_ERROR) {
+        wsprintfA(session.messageBuffer, MessageText(MSG_CANNOT_CREATE_FILE), session.outputPath);
+        ErrorExit(session.messageBuffer);
+    }
+    session.outputFile = file;
+}
+
+static void SetMemberTimes() {
+    // The stored date and time are local time; a date the system rejects
+    // leaves the file with the time it was written.
+    FILETIME local, utc;
+    if (!DosDateTimeToFileTime(session.header.modDate, session.header.modTime, &local))
+        return;
+    if (!LocalFileTimeToFileTime(&local, &utc))
+        return;
+    SetFileTime((HANDLE)(INT_PTR)session.outputFile, &utc, &utc, &utc);
+}
+
+void ExtractMember() {
+    session.inputAvail = 0;
+    session.outputCount = 0;
+    session.outputPtr = session.outputBuffer;
+    session.runningCrc = 0xFFFFFFFFu;
+
+    CreateOutputFile();
+    if (session.header.compressedSize > 0) {
+        switch (session.header.method) {
+        case 0:
+            UpdateStatusLine();
+            CopyStoredMember();
+            break;
+        case 8:
+            UpdateStatusLine();
+            InflateStream();
+            break;
+        default:
+            ErrorExit(MessageText(MSG_UNSUPPORTED_METHOD));
+        }
+    }
+    session.membersExtracted++;
+
+    // The last partial block: written and summed, not counted for the meter.
+    if (session.outputCount > 0) {
+        UpdateCrc(session.outputBuffer, (uint32_t)session.outputCount);
+        CheckWrite(
+            _lwrite(session.outputFile, (LPCSTR)session.outputBuffer, (UINT)session.outputCount));
+    }
+    SetMemberTimes();
+    _lclose(session.outputFile);
+    session.outputFile = 0;
+
+    uint32_t crc = ~session.runningCrc;
+    if (crc != session.header.crc32) {
+        wsprintfA(session.messageBuffer, MessageText(MSG_BAD_CRC), session.outputPath,
+                  (unsigned long)crc, (unsigned long)session.header.crc32);
+        ErrorExit(session.messageBuffer);
+    }
+}

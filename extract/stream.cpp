@@ -1,0 +1,208 @@
+// The decompression stream: the byte source over member data or an embedded
+// block, zlib's raw inflate into the 32768-byte window, the 2048-byte output
+// buffer, and the flush that counts progress, sums the CRC-32, writes, and
+// gives the user a chance to abort.
+#include "extract/extract.h"
+#include "startup/startup.h"
+#include "ui/ui.h"
+
+#include <string.h>
+#include <zlib.h>
+
+static z_stream inflater;
+static BOOL inflaterOpen;
+
+// While inflating into memory, output never goes past the caller's block;
+// anything beyond it is dropped and remembered here.
+static uint8_t *memoryTargetEnd;
+BOOL memoryTargetOverflow;
+
+void BuildCrcTable() {
+    for (uint32_t n = 0; n < 256; n++) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        session.crcTable[n] = c;
+    }
+}
+
+void UpdateCrc(const uint8_t *bytes, uint32_t count) {
+    // zlib's crc32 is the same CRC with the preset and complement folded in,
+    // and several times faster than a byte-wise table loop.
+    if (count)
+        session.runningCrc = ~(uint32_t)crc32(~session.runningCrc, bytes, count);
+}
+
+int NextByte() {
+    if (session.inputAvail > 0) {
+        session.inputAvail--;
+        return *session.inputPtr++;
+    }
+    if (session.inflatingToMemory)
+        return END_OF_INPUT; // the embedded block is the whole input
+    if (RefillInput() == 0)
+        return END_OF_INPUT; // the member's compressed data is used up
+    return *session.inputPtr++;
+}
+
+void ReleaseInflater() {
+    if (inflaterOpen) {
+        inflateEnd(&inflater);
+        inflaterOpen = FALSE;
+    }
+}
+
+int InflateStream() {
+    ReleaseInflater();
+    memset(&inflater, 0, sizeof inflater);
+    if (inflateInit2(&inflater, -MAX_WBITS) != Z_OK)
+        ErrorExit(notEnoughMemoryText);
+    inflaterOpen = TRUE;
+    session.windowPos = 0;
+
+    int result = 1;
+    for (;;) {
+        // Input: more only once the inflater has used all it had, and never
+        // beyond the member's compressed size or the embedded block.
+        if (inflater.avail_in == 0) {
+            if (session.inputAvail > 0) {
+                inflater.next_in = (Bytef *)session.inputPtr;
+                inflater.avail_in = (uInt)session.inputAvail;
+            } else if (session.inflatingToMemory) {
+                break; // block used up before the final block ended
+            } else {
+                int loaded = RefillInput();
+                if (loaded == 0)
+                    break; // member data used up before the final block ended
+                inflater.next_in = (Bytef *)session.inputPtr;
+                inflater.avail_in = (uInt)loaded;
+            }
+        }
+        // Output: the free part of the window.
+        inflater.next_out = session.window + session.windowPos;
+        inflater.avail_out = WINDOW_SIZE - session.windowPos;
+
+        int status = inflate(&inflater, Z_NO_FLUSH);
+        session.inputPtr = inflater.next_in;
+        session.inputAvail = (int32_t)inflater.avail_in;
+        session.windowPos = WINDOW_SIZE - inflater.avail_out;
+
+        if (status == Z_STREAM_END) {
+            FlushWindow(session.windowPos);
+            result = 0;
+            break;
+        }
+        if (session.windowPos == WINDOW_SIZE) {
+            FlushWindow(WINDOW_SIZE);
+            session.windowPos = 0;
+        }
+        if (status == Z_MEM_ERROR)
+            ErrorExit(notEnoughMemoryText);
+        if (status != Z_OK && !(status == Z_BUF_ERROR && inflater.avail_in == 0))
+            break; // invalid data: what the window holds since its last flush is dropped
+    }
+    ReleaseInflater();
+    return result;
+}
+
+void FlushWindow(uint32_t count) {
+    const uint8_t *from = session.window;
+    while (count > 0) {
+        uint32_t piece = OUTPUT_BLOCK - (uint32_t)session.outputCount;
+        if (piece > count)
+            piece = count;
+        if (session.inflatingToMemory) {
+            uint32_t room = (uint32_t)(memoryTargetEnd - session.outputPtr);
+            if (piece > room) {
+                memoryTargetOverflow = TRUE;
+                memcpy(session.outputPtr, from, room);
+                session.outputPtr += room;
+                return;
+            }
+        }
+        memcpy(session.outputPtr, from, piece);
+        session.outputPtr += piece;
+        session.outputCount += (int32_t)piece;
+        if (session.outputCount == OUTPUT_BLOCK)
+            FlushOutput();
+        from += piece;
+        count -= piece;
+    }
+}
+
+unsigned MeterPercent() {
+    uint32_t total = sfxHeader.totalSize;
+    if (total == 0)
+        return 0; // no total recorded: the meter stays at 0
+    return (unsigned)(((uint64_t)session.bytesDecoded * 100 / total) & 0xFFFF);
+}
+
+void FlushOutput() {
+    if (session.inflatingToMemory) {
+        // The caller's target receives the bytes one after another; nothing is
+        // counted, summed or written, and the user is not polled.
+        session.outputCount = 0;
+        return;
+    }
+    session.bytesDecoded += (uint32_t)session.outputCount;
+    if (session.bytesDecoded >= session.meterMark + 65536u) {
+        session.meterMark = session.bytesDecoded;
+        if (session.mainWindow) {
+            if (session.meterVisible)
+                SendDlgItemMessageA(session.mainWindow, CTL_METER, METER_SETPOS, MeterPercent(), 0);
+            InvalidateRect(GetDlgItem(session.mainWindow, CTL_METER), NULL, FALSE);
+            UpdateWindow(session.mainWindow);
+        }
+    }
+    UpdateCrc(session.outputBuffer, (uint32_t)session.outputCount);
+    CheckWrite(
+        _lwrite(session.outputFile, (LPCSTR)session.outputBuffer, (UINT)session.outputCount));
+    session.outputPtr = session.outputBuffer;
+    session.outputCount = 0;
+}
+
+void CheckWrite(UINT written) {
+    if (written == (UINT)HFILE_ERROR || written != (UINT)session.outputCount) {
+        wsprintfA(session.messageBuffer, MessageText(MSG_WRITE_ERROR), session.outputPath);
+        ErrorExit(session.messageBuffer);
+    }
+    if (PollAbort())
+        FatalExit(FATAL_ERROR);
+}
+
+// A stored member: its bytes go from the input block to the output buffer a
+// run at a time, which is what taking them one by one would give.
+void CopyStoredMember() {
+    for (;;) {
+        if (session.inputAvail <= 0) {
+            int loaded = RefillInput();
+            if (loaded == 0)
+                return;
+            session.inputAvail = loaded; // the whole block, its first byte included
+        }
+        uint32_t piece = OUTPUT_BLOCK - (uint32_t)session.outputCount;
+        if (piece > (uint32_t)session.inputAvail)
+            piece = (uint32_t)session.inputAvail;
+        memcpy(session.outputPtr, session.inputPtr, piece);
+        session.inputPtr += piece;
+        session.inputAvail -= (int32_t)piece;
+        session.outputPtr += piece;
+        session.outputCount += (int32_t)piece;
+        if (session.outputCount == OUTPUT_BLOCK)
+            FlushOutput();
+    }
+}
+
+void InflateToMemory(const uint8_t *block, uint32_t length, uint8_t *target, uint32_t targetSize) {
+    session.inputPtr = block;
+    session.inputAvail = (int32_t)length;
+    session.inflatingToMemory = TRUE;
+    session.outputPtr = target;
+    session.outputCount = 0;
+    memoryTargetEnd = target + targetSize;
+    memoryTargetOverflow = FALSE;
+    InflateStream();
+    session.inflatingToMemory = FALSE;
+    session.inputPtr = NULL;
+    session.inputAvail = 0;
+}

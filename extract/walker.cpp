@@ -1,0 +1,204 @@
+// The archive walker: reads the ZIP archive strictly front to back, one
+// record at a time, from its first byte to its end record. Every decision
+// rests on the local headers; the central directory is only stepped over.
+#include "extract/extract.h"
+#include "startup/startup.h"
+#include "ui/ui.h"
+
+#include <string.h>
+
+enum {
+    LOCAL_HEADER_SIZE = 26,
+    CENTRAL_ENTRY_SIZE = 42,
+    END_RECORD_SIZE = 18,
+    DATA_DESCRIPTOR_SIZE = 16,
+    FLAG_ENCRYPTED = 0x0001,
+    FLAG_DATA_DESCRIPTOR = 0x0008,
+    FLAG_UTF8_NAME = 0x0800,
+};
+
+static inline BOOL IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+static inline uint16_t Word(const uint8_t *p) {
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+
+// Relative seeks take a signed count: a step over more than 2 GB goes in two,
+// so that a damaged size can never move the position backwards.
+static void SkipForward(uint32_t count) {
+    while (count > 0x7FFFFFFFu) {
+        _llseek(session.archiveFile, 0x7FFFFFFF, FILE_CURRENT);
+        count -= 0x7FFFFFFFu;
+    }
+    if (count)
+        _llseek(session.archiveFile, (LONG)count, FILE_CURRENT);
+}
+
+// Reads a record of the given size; in a spanned set a short read moves on
+// to the next disk once and reads the whole record again from its start.
+static void ReadRecord(void *record, UINT size, BOOL nextDiskAllowed, int code, int nextDiskCode) {
+    if (_lread(session.archiveFile, record, size) == size)
+        return;
+    if (!nextDiskAllowed || !session.spanned)
+        ReportReadError(code);
+    RequestDisk((uint16_t)(session.currentDisk + 1), session.spanExeNames);
+    if (_lread(session.archiveFile, record, size) != size)
+        ReportReadError(nextDiskCode);
+}
+
+void ReadMemberName(uint16_t length) {
+    if (_lread(session.archiveFile, session.memberName, length) != length)
+        ReportReadError(READ_ERROR_NAME);
+    session.memberName[length] = 0;
+}
+
+void SkipCentralEntry() {
+    uint8_t entry[CENTRAL_ENTRY_SIZE];
+    ReadRecord(entry, sizeof entry, FALSE, READ_ERROR_CENTRAL_ENTRY, 0);
+    uint16_t nameLength = Word(entry + 24);
+    if (nameLength > MAX_NAME_LENGTH)
+        ErrorExit(MessageText(MSG_NAME_TOO_LONG));
+    ReadMemberName(nameLength);
+    SkipForward(Word(entry + 26));
+    SkipForward(Word(entry + 28));
+}
+
+void ReadEndRecord() {
+    uint8_t record[END_RECORD_SIZE];
+    ReadRecord(record, sizeof record, FALSE, READ_ERROR_END_RECORD, 0);
+    SkipForward(Word(record + 16));
+}
+
+void ConvertMemberName() {
+    // Names are stored in the OEM character set. The ANSI form is used only
+    // when it converts back to the very bytes stored; otherwise the stored
+    // bytes stay.
+    char scratch[PATH_BUFFER_SIZE];
+    OemToCharA(session.memberName, session.outputPath);
+    CharToOemA(session.outputPath, scratch);
+    if (lstrcmpA(session.memberName, scratch) == 0)
+        lstrcpyA(session.memberName, session.outputPath);
+}
+
+// Refuses, before any folder or file of it is made, a member that would be
+// written outside the unzip folder, onto a device, or to a path longer than
+// the path buffers hold.
+static void RefuseUnsafeMember(BOOL folderMember, BOOL embeddedNul) {
+    const char *name = session.memberName;
+    const char *text = NULL;
+    if (embeddedNul || IsUnsafeMemberName(name, folderMember)) {
+        text = unsafeMemberNameText;
+    } else {
+        size_t folderLength = strlen(unzipFolder);
+        BOOL joined = folderLength > 0 && IsSeparator(unzipFolder[folderLength - 1]);
+        size_t pathLength = folderLength + (joined ? 0 : 1) + strlen(name);
+        if (!folderMember && IsSeparator(name[0]))
+            pathLength--;
+        if (pathLength >= PATH_BUFFER_SIZE)
+            text = pathTooLongText;
+    }
+    if (text) {
+        wsprintfA(session.messageBuffer, text, name);
+        ErrorExit(session.messageBuffer);
+    }
+}
+
+void HandleLocalHeader() {
+    LocalHeader &header = session.header;
+    ReadRecord(&header, LOCAL_HEADER_SIZE, TRUE, READ_ERROR_LOCAL_HEADER,
+               READ_ERROR_LOCAL_HEADER_NEXT_DISK);
+    session.encrypted = (header.flags & FLAG_ENCRYPTED) != 0;
+    session.checkByteFromTime = (header.flags & FLAG_DATA_DESCRIPTOR) != 0;
+
+    if (header.nameLength > MAX_NAME_LENGTH)
+        ErrorExit(MessageText(MSG_NAME_TOO_LONG));
+    ReadMemberName(header.nameLength);
+    SkipForward(header.extraLength);
+
+    BOOL folderMember =
+        header.nameLength > 0 && IsSeparator(session.memberName[header.nameLength - 1]);
+    BOOL embeddedNul = strlen(session.memberName) != header.nameLength;
+    ConvertMemberName();
+    RefuseUnsafeMember(folderMember, embeddedNul);
+
+    if (folderMember) {
+        // Folders only: no count, no password check, no file.
+        MakeFolders();
+        if (header.uncompressedSize == 0 && header.compressedSize > 0)
+            SkipForward(header.compressedSize);
+    } else {
+        BuildOutputPath();
+        MakeFolders();
+        if (!ConfirmOverwrite()) {
+            SkipForward(header.compressedSize); // the encryption header included
+        } else {
+            if (session.encrypted && !VerifyPassword())
+                ErrorExit(MessageText(session.password ? MSG_BAD_PASSWORD : MSG_NO_PASSWORD));
+            ExtractMember();
+        }
+    }
+    if (header.flags & FLAG_DATA_DESCRIPTOR)
+        SkipForward(DATA_DESCRIPTOR_SIZE);
+}
+
+void WalkArchive() {
+    for (;;) {
+        uint8_t signature[4];
+        ReadRecord(signature, sizeof signature, TRUE, READ_ERROR_SIGNATURE,
+                   READ_ERROR_SIGNATURE_NEXT_DISK);
+        if (!memcmp(signature, session.localSignature, 4)) {
+            HandleLocalHeader();
+        } else if (!memcmp(signature, session.spanningSignature, 4)) {
+            if (!session.spanned)
+                ErrorExit(MessageText(MSG_INVALID_HEADER));
+        } else if (!memcmp(signature, session.centralSignature, 4)) {
+            if (session.spanned)
+                return; // the first central entry ends a spanned walk
+            SkipCentralEntry();
+        } else if (!memcmp(signature, session.endSignature, 4)) {
+            ReadEndRecord();
+            return;
+        } else if (memcmp(signature, session.singleVolumeSignature, 4) != 0) {
+            ErrorExit(MessageText(MSG_INVALID_HEADER));
+        }
+    }
+}
+
+// Puts the archive at its first record.
+static void SeekArchiveStart() {
+    if (session.spanned) {
+        RequestDisk(1, session.spanExeNames);
+        if (!session.spanExeNames)
+            return; // a ".ZIP" volume starts with the archive
+    }
+    LONG position = _llseek(session.archiveFile, (LONG)sfxHeader.archiveOffset, FILE_BEGIN);
+    if ((uint32_t)position != sfxHeader.archiveOffset || position == HFILE_ERROR)
+        ErrorExit(MessageText(MSG_IO_ERROR));
+}
+
+int RunExtraction() {
+    jmp_buf landing;
+    jmp_buf *previous = session.landingPoint;
+    session.extractionActive = TRUE;
+    session.landingPoint = &landing;
+    int code = setjmp(landing);
+    SetCursor(session.waitCursor);
+    if (code != 0) {
+        // A FatalExit landed here: the partly written member stays on disk.
+        ReleaseInflater();
+        session.inflatingToMemory = FALSE;
+        if (session.outputFile) {
+            _lclose(session.outputFile);
+            session.outputFile = 0;
+        }
+    } else {
+        SeekArchiveStart();
+        WalkArchive();
+    }
+    SetCursor(session.arrowCursor);
+    session.extractionActive = FALSE;
+    session.landingPoint = previous;
+    return code;
+}

@@ -1,0 +1,148 @@
+// The package's own file: opening it, the self-check of the stub image and
+// trailer, the configuration trailer, and the probe for the end record.
+#include "extract/extract.h"
+#include "startup/startup.h"
+#include "ui/ui.h"
+
+#include <string.h>
+
+enum {
+    PE_HEADER_POINTER = 0x3C,
+    PE_HEADERS_SIZE = 248, // PE signature, file header, 32-bit optional header
+    STARTUP_MESSAGE_BLOCK = 514,
+};
+
+static uint32_t ReadU32(const uint8_t *p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static uint64_t ReadU64(const uint8_t *p) {
+    return (uint64_t)ReadU32(p) | (uint64_t)ReadU32(p + 4) << 32;
+}
+
+void OpenPackageFile() {
+    HFILE file = _lopen(packagePath, OF_READ | OF_SHARE_DENY_WRITE);
+    if (file == HFILE_ERROR)
+        HeaderCorruptExit();
+    session.archiveFile = file;
+}
+
+// Where the self-check starts when it leaves out the fixed headers. On the
+// PE layout that is the first section header; an ELF image (the native
+// build) leaves out its file header and program header table instead.
+// Returns 0xFFFFFFFF when the image is too short to hold what it names.
+uint32_t CrcStartOffset(const uint8_t *image, uint32_t length) {
+    uint64_t start;
+    if (length >= 64 && !memcmp(image,
+                                "\x7F"
+                                "ELF",
+                                4)) {
+        if (image[4] == 2) {
+            start = ReadU64(image + 32) +
+                    (uint64_t)(image[56] | image[57] << 8) * (uint64_t)(image[54] | image[55] << 8);
+        } else {
+            start = ReadU32(image + 28) +
+                    (uint64_t)(image[44] | image[45] << 8) * (uint64_t)(image[42] | image[43] << 8);
+        }
+    } else {
+        if (length < PE_HEADER_POINTER + 4)
+            return 0xFFFFFFFFu;
+        start = (uint64_t)ReadU32(image + PE_HEADER_POINTER) + PE_HEADERS_SIZE;
+    }
+    return start < length ? (uint32_t)start : 0xFFFFFFFFu;
+}
+
+void VerifyStubImage(uint32_t length, uint32_t expected, const uint8_t *signature) {
+    // The image cannot be longer than the file that holds it.
+    LONG fileSize = _llseek(session.archiveFile, 0, FILE_END);
+    if (fileSize == HFILE_ERROR || length > (uint32_t)fileSize)
+        HeaderCorruptExit();
+    uint8_t *block = (uint8_t *)AllocGlobalBlock(length ? length : 1);
+    if (!block)
+        HeaderCorruptExit();
+    if (_llseek(session.archiveFile, 0, FILE_BEGIN) != 0 || length == 0)
+        HeaderCorruptExit();
+    if (_lread(session.archiveFile, block, length) != length)
+        HeaderCorruptExit();
+
+    // Find the header by its signature: one byte tested before eight compared.
+    uint32_t found = length;
+    for (uint32_t i = 0; length >= SFX_SIGNATURE_SIZE && i <= length - SFX_SIGNATURE_SIZE; i++) {
+        if (block[i] == signature[0] && !memcmp(block + i, signature, SFX_SIGNATURE_SIZE)) {
+            found = i;
+            break;
+        }
+    }
+    if (found == length)
+        HeaderCorruptExit();
+    // The stored CRC itself is counted as 0.
+    for (uint32_t i = found + HEADER_CRC_OFFSET; i < found + HEADER_CRC_OFFSET + 4 && i < length;
+         i++)
+        block[i] = 0;
+
+    uint32_t start = 0;
+    if (sfxHeader.options & OPT_CRC_SKIP_HEADERS) {
+        start = CrcStartOffset(block, length);
+        if (start == 0xFFFFFFFFu)
+            HeaderCorruptExit();
+    }
+    session.runningCrc = 0xFFFFFFFFu;
+    UpdateCrc(block + start, length - start);
+    if (~session.runningCrc != expected)
+        HeaderCorruptExit();
+    FreeGlobalBlock(block);
+}
+
+void ReadTrailer() {
+    if (sfxHeader.trailerOffset == 0)
+        return;
+    uint32_t length = sfxHeader.archiveOffset - sfxHeader.trailerOffset;
+    if (sfxHeader.archiveOffset < sfxHeader.trailerOffset || length > TRAILER_MAX_SIZE)
+        HeaderCorruptExit();
+    if (session.spanned)
+        RequestDisk(1, TRUE);
+    if (_llseek(session.archiveFile, (LONG)sfxHeader.trailerOffset, FILE_BEGIN) !=
+        (LONG)sfxHeader.trailerOffset)
+        HeaderCorruptExit();
+    char trailer[TRAILER_MAX_SIZE];
+    if (_lread(session.archiveFile, trailer, length) != length)
+        HeaderCorruptExit();
+
+    // Five strings, each ending in a NUL inside the trailer; a string longer
+    // than its buffer refuses the package as a damaged one would be.
+    const char *strings[5];
+    const char *p = trailer;
+    const char *end = trailer + length;
+    for (int i = 0; i < 5; i++) {
+        const char *terminator = (const char *)memchr(p, 0, (size_t)(end - p));
+        if (!terminator)
+            HeaderCorruptExit();
+        strings[i] = p;
+        p = terminator + 1;
+    }
+    if (strlen(strings[0]) > TRAILER_FOLDER_MAX ||
+        strlen(strings[2]) > TRAILER_STARTUP_MESSAGE_MAX || strlen(strings[4]) > TRAILER_INFO_MAX ||
+        ((sfxHeader.options & OPT_CUSTOM_TITLE) && strlen(strings[3]) > TRAILER_TITLE_MAX))
+        HeaderCorruptExit();
+
+    lstrcpyA(unzipFolder, strings[0]);
+    if (strings[2][0]) {
+        startupMessage = (char *)AllocGlobalBlock(STARTUP_MESSAGE_BLOCK);
+        if (startupMessage)
+            lstrcpyA(startupMessage, strings[2]);
+    }
+    if (sfxHeader.options & OPT_CUSTOM_TITLE)
+        lstrcpyA(customTitle, strings[3]);
+    lstrcpyA(infoText, strings[4]);
+}
+
+void ProbeEndRecord() {
+    if (session.spanned || sfxHeader.endRecordOffset == 0)
+        return;
+    uint8_t signature[4];
+    if (_llseek(session.archiveFile, (LONG)sfxHeader.endRecordOffset, FILE_BEGIN) !=
+            (LONG)sfxHeader.endRecordOffset ||
+        _lread(session.archiveFile, signature, 4) != 4 ||
+        memcmp(signature, session.endSignature, 4) != 0)
+        ErrorExit(MessageText(MSG_ARCHIVE_DAMAGED));
+}
