@@ -1,0 +1,315 @@
+// Whole-file handles, folder look-ups and the current and Windows folders on
+// the native host.
+//
+// An HFILE is the file descriptor plus one, so a valid handle is never 0
+// (the stub's "no file") nor HFILE_ERROR. Only descriptors opened here count
+// as handles; any other value is refused like an invalid handle on Windows.
+#include "posix/host.h"
+#include "posix/host_internal.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+namespace host {
+namespace {
+
+std::set<int> openFiles;
+
+// The simulated full disk of MORVIK_FAIL_WRITES_AFTER / HostFailWritesAfter.
+bool writeLimitLoaded = false;
+long long writeLimit = -1; // bytes that may still be written in total; -1: no limit
+long long bytesWritten = 0;
+
+void LoadWriteLimit() {
+    if (writeLimitLoaded)
+        return;
+    writeLimitLoaded = true;
+    bytesWritten = 0;
+    writeLimit = -1;
+    const char *value = getenv("MORVIK_FAIL_WRITES_AFTER");
+    if (value && *value) {
+        char *end = nullptr;
+        long long n = strtoll(value, &end, 10);
+        if (*end == '\0' && n >= 0)
+            writeLimit = n;
+    }
+}
+
+HFILE Register(int fd) {
+    openFiles.insert(fd);
+    return fd + 1;
+}
+
+// Opens a host path; a folder is refused like on Windows.
+HFILE OpenHostFile(const std::string &path, int flags, mode_t mode) {
+    if (path.empty())
+        return HFILE_ERROR;
+    int fd;
+    do
+        fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return HFILE_ERROR;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return HFILE_ERROR;
+    }
+    return Register(fd);
+}
+
+const UINT kUintError = static_cast<UINT>(HFILE_ERROR);
+
+// A search handle of FindFirstFileA; there is nothing to search further, so
+// it only marks itself as ours.
+struct FindHandle {
+    unsigned magic;
+};
+const unsigned kFindMagic = 0x464e4448; // "FNDH"
+
+void ToFileTime(const struct timespec &t, FILETIME *out) {
+    long long ticks =
+        (static_cast<long long>(t.tv_sec) + 11644473600LL) * 10000000LL + t.tv_nsec / 100;
+    if (ticks < 0)
+        ticks = 0;
+    out->dwLowDateTime = static_cast<DWORD>(ticks);
+    out->dwHighDateTime = static_cast<DWORD>(static_cast<unsigned long long>(ticks) >> 32);
+}
+
+std::string LastComponent(const std::string &path) {
+    size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/')
+        --end;
+    size_t slash = path.rfind('/', end - 1);
+    size_t start = (slash == std::string::npos) ? 0 : slash + 1;
+    return path.substr(start, end - start);
+}
+
+} // namespace
+
+int FdOf(HFILE file) {
+    if (file <= 0)
+        return -1;
+    int fd = file - 1;
+    return openFiles.count(fd) ? fd : -1;
+}
+
+void ResetFiles() {
+    writeLimitLoaded = false;
+}
+
+} // namespace host
+
+void HostFailWritesAfter(long long bytes) {
+    host::writeLimitLoaded = true;
+    host::bytesWritten = 0;
+    host::writeLimit = bytes < 0 ? -1 : bytes;
+}
+
+// ---- whole-file handles -------------------------------------------------------
+
+HFILE WINAPI _lopen(LPCSTR path, int mode) {
+    if (!path)
+        return HFILE_ERROR;
+    int flags;
+    switch (mode & 3) {
+    case OF_READ:
+        flags = O_RDONLY;
+        break;
+    case OF_WRITE:
+        flags = O_WRONLY;
+        break;
+    case OF_READWRITE:
+        flags = O_RDWR;
+        break;
+    default:
+        return HFILE_ERROR;
+    }
+    // The sharing flags have no counterpart here and are ignored.
+    return host::OpenHostFile(host::ToHostPath(path), flags, 0);
+}
+
+HFILE WINAPI _lcreat(LPCSTR path, int attributes) {
+    if (!path)
+        return HFILE_ERROR;
+    // Attribute 1 is read-only; hidden and system have no counterpart here.
+    mode_t mode = (attributes & 1) ? 0444 : 0666;
+    return host::OpenHostFile(host::ToHostPath(path), O_RDWR | O_CREAT | O_TRUNC, mode);
+}
+
+UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
+    int fd = host::FdOf(file);
+    if (fd < 0 || (!buffer && count > 0))
+        return host::kUintError;
+    char *to = static_cast<char *>(buffer);
+    UINT done = 0;
+    while (done < count) {
+        ssize_t n = read(fd, to + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return done > 0 ? done : host::kUintError;
+        if (n == 0)
+            break;
+        done += static_cast<UINT>(n);
+    }
+    return done;
+}
+
+UINT WINAPI _lwrite(HFILE file, LPCSTR buffer, UINT count) {
+    int fd = host::FdOf(file);
+    if (fd < 0)
+        return host::kUintError;
+    if (count == 0) {
+        // As on Windows, writing nothing cuts the file at the file position.
+        off_t at = lseek(fd, 0, SEEK_CUR);
+        if (at < 0 || ftruncate(fd, at) != 0)
+            return host::kUintError;
+        return 0;
+    }
+    if (!buffer)
+        return host::kUintError;
+    host::LoadWriteLimit();
+    UINT allowed = count;
+    if (host::writeLimit >= 0) {
+        long long left = host::writeLimit - host::bytesWritten;
+        if (left < 0)
+            left = 0;
+        if (left < static_cast<long long>(count))
+            allowed = static_cast<UINT>(left);
+    }
+    UINT done = 0;
+    while (done < allowed) {
+        ssize_t n = write(fd, buffer + done, allowed - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (done == 0)
+                return host::kUintError;
+            break;
+        }
+        done += static_cast<UINT>(n);
+    }
+    host::bytesWritten += done;
+    return done;
+}
+
+LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
+    int fd = host::FdOf(file);
+    if (fd < 0)
+        return HFILE_ERROR;
+    int whence;
+    switch (origin) {
+    case FILE_BEGIN:
+        whence = SEEK_SET;
+        break;
+    case FILE_CURRENT:
+        whence = SEEK_CUR;
+        break;
+    case FILE_END:
+        whence = SEEK_END;
+        break;
+    default:
+        return HFILE_ERROR;
+    }
+    off_t at = lseek(fd, offset, whence);
+    if (at < 0 || at > INT32_MAX)
+        return HFILE_ERROR;
+    return static_cast<LONG>(at);
+}
+
+HFILE WINAPI _lclose(HFILE file) {
+    int fd = host::FdOf(file);
+    if (fd < 0)
+        return HFILE_ERROR;
+    host::openFiles.erase(fd);
+    // The descriptor is gone whatever close reports (Linux never retries).
+    return (close(fd) == 0 || errno == EINTR) ? 0 : HFILE_ERROR;
+}
+
+// ---- folders ------------------------------------------------------------------
+
+HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+    if (!path || !data || path[0] == '\0')
+        return INVALID_HANDLE_VALUE;
+    char last = path[strlen(path) - 1];
+    if (last == '\\' || last == '/')
+        return INVALID_HANDLE_VALUE; // a path ending in a separator names no entry
+    std::string hostPath = host::ToHostPath(path);
+    struct stat st;
+    if (hostPath.empty() || (stat(hostPath.c_str(), &st) != 0 && lstat(hostPath.c_str(), &st) != 0))
+        return INVALID_HANDLE_VALUE;
+    memset(data, 0, sizeof *data);
+    data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    host::ToFileTime(st.st_ctim, &data->ftCreationTime);
+    host::ToFileTime(st.st_atim, &data->ftLastAccessTime);
+    host::ToFileTime(st.st_mtim, &data->ftLastWriteTime);
+    unsigned long long size = S_ISDIR(st.st_mode) ? 0 : static_cast<unsigned long long>(st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    std::string name = host::Utf8ToAnsi(host::LastComponent(hostPath));
+    if (name.size() >= MAX_PATH)
+        name.resize(MAX_PATH - 1);
+    memcpy(data->cFileName, name.c_str(), name.size() + 1);
+    return new host::FindHandle{host::kFindMagic};
+}
+
+BOOL WINAPI FindClose(HANDLE find) {
+    if (!find || find == INVALID_HANDLE_VALUE)
+        return FALSE;
+    host::FindHandle *handle = static_cast<host::FindHandle *>(find);
+    if (handle->magic != host::kFindMagic)
+        return FALSE;
+    handle->magic = 0;
+    delete handle;
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    if (!path)
+        return FALSE;
+    std::string hostPath = host::ToHostPath(path);
+    return !hostPath.empty() && mkdir(hostPath.c_str(), 0777) == 0;
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+    if (!path)
+        return FALSE;
+    std::string hostPath = host::ToHostPath(path);
+    return !hostPath.empty() && chdir(hostPath.c_str()) == 0;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    char *cwd = getcwd(nullptr, 0);
+    if (!cwd)
+        return 0;
+    std::string ansi = host::Utf8ToAnsi(cwd);
+    free(cwd);
+    return host::CopyOut(ansi, buffer, size);
+}
+
+// The Windows folder: MORVIK_WINDIR as given, or else "$HOME/.morvik/windows",
+// which is created when it is missing (a Windows folder always exists).
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    const char *value = getenv("MORVIK_WINDIR");
+    std::string folder;
+    if (value && *value) {
+        folder = value;
+    } else {
+        folder = host::HomeFolder() + "/.morvik/windows";
+        host::MakeFolderTree(folder);
+    }
+    return host::CopyOut(host::Utf8ToAnsi(folder), buffer, size);
+}
+
+UINT WINAPI SetErrorMode(UINT) {
+    // The host shows no error boxes of its own; nothing to switch off.
+    return 0;
+}

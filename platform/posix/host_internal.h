@@ -1,0 +1,39 @@
+// What the files of the native host layer share among themselves.
+#pragma once
+
+#include "posix/winapi.h"
+#include <string>
+
+namespace host {
+
+// Code pages (codepage.cpp).
+unsigned AnsiCodePage();
+bool IsLeadByte(unsigned char c); // a lead byte of the ANSI code page
+std::string AnsiToUtf8(const char *ansi, size_t length);
+std::string AnsiToUtf8(const char *ansi);
+std::string Utf8ToAnsi(const std::string &utf8);
+void ResetCodePage();
+
+// Paths and drives (drives.cpp).
+std::string DosDevicesFolder();           // empty when none is configured
+std::string DriveLink(char letter);       // the link of a drive letter; empty without DosDevices
+std::string ToHostPath(const char *ansi); // Windows-style ANSI path -> host path
+std::string ToDosForm(const std::string &hostPath); // drive form where a link covers it
+std::string HomeFolder();
+bool MakeFolderTree(const std::string &hostPath); // like mkdir -p
+void ResetDrives();
+
+// File handles (files.cpp).
+int FdOf(HFILE file); // -1 when the handle is not an open file of ours
+void ResetFiles();
+
+// Process and memory (process.cpp, memory.cpp).
+void ResetProcess();
+void ResetMemory();
+
+// Copies `text` to `buffer` with the contract of GetCurrentDirectoryA and
+// friends: the length without the NUL when it fits, else the size needed
+// including the NUL (and the buffer is left alone).
+DWORD CopyOut(const std::string &text, char *buffer, DWORD size);
+
+} // namespace host
