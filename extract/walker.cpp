@@ -71,10 +71,37 @@ void ReadEndRecord() {
     SkipForward(Word(record + 16));
 }
 
+// A name flagged as UTF-8 is decoded as such and put into the ANSI code
+// page, again only when that converts back to the stored bytes: every
+// character exists there. Invalid UTF-8 keeps the stored bytes too.
+static void ConvertUtf8Name() {
+    WCHAR wide[PATH_BUFFER_SIZE];
+    char ansi[PATH_BUFFER_SIZE];
+    WCHAR backWide[PATH_BUFFER_SIZE];
+    char backUtf8[PATH_BUFFER_SIZE];
+    BOOL usedDefault = FALSE;
+    if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, session.memberName, -1, wide,
+                             PATH_BUFFER_SIZE))
+        return;
+    if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, sizeof ansi, NULL,
+                             &usedDefault) ||
+        usedDefault)
+        return;
+    if (!MultiByteToWideChar(CP_ACP, 0, ansi, -1, backWide, PATH_BUFFER_SIZE) ||
+        !WideCharToMultiByte(CP_UTF8, 0, backWide, -1, backUtf8, sizeof backUtf8, NULL, NULL) ||
+        lstrcmpA(backUtf8, session.memberName) != 0)
+        return;
+    lstrcpyA(session.memberName, ansi);
+}
+
 void ConvertMemberName() {
-    // Names are stored in the OEM character set. The ANSI form is used only
-    // when it converts back to the very bytes stored; otherwise the stored
-    // bytes stay.
+    if (session.header.flags & FLAG_UTF8_NAME) {
+        ConvertUtf8Name();
+        return;
+    }
+    // Names are otherwise stored in the OEM character set. The ANSI form is
+    // used only when it converts back to the very bytes stored; otherwise the
+    // stored bytes stay.
     char scratch[PATH_BUFFER_SIZE];
     OemToCharA(session.memberName, session.outputPath);
     CharToOemA(session.outputPath, scratch);

@@ -176,6 +176,20 @@ LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int size);
 LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
+typedef uint16_t WCHAR; // UTF-16 code unit, as on Windows
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef BOOL *LPBOOL;
+#define CP_ACP 0
+#define CP_OEMCP 1
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                               int wideSize);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
+                               LPSTR text, int size, LPCSTR defaultChar, LPBOOL usedDefault);
+
 BOOL WINAPI OemToCharA(LPCSTR from, LPSTR to);
 BOOL WINAPI CharToOemA(LPCSTR from, LPSTR to);
 BOOL WINAPI OemToCharBuffA(LPCSTR from, LPSTR to, DWORD length);

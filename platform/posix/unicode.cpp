@@ -1,0 +1,151 @@
+// MultiByteToWideChar and WideCharToMultiByte between UTF-16 and the two
+// byte encodings the stub uses: UTF-8 and the layer's ANSI code page.
+#include "posix/host_internal.h"
+#include "posix/winapi.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Decodes UTF-8 into code points; false when the bytes are not valid UTF-8
+// (overlong forms, surrogates and values past U+10FFFF included).
+bool DecodeUtf8(const unsigned char *p, size_t length, std::vector<unsigned> &out) {
+    size_t i = 0;
+    while (i < length) {
+        unsigned c = p[i];
+        size_t n;
+        unsigned minimum;
+        if (c < 0x80) {
+            out.push_back(c);
+            i++;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 2, minimum = 0x80, c &= 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 3, minimum = 0x800, c &= 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 4, minimum = 0x10000, c &= 0x07;
+        } else {
+            return false;
+        }
+        if (length - i < n)
+            return false;
+        for (size_t k = 1; k < n; k++) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (p[i + k] & 0x3F);
+        }
+        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        out.push_back(c);
+        i += n;
+    }
+    return true;
+}
+
+void EncodeUtf8(unsigned c, std::string &out) {
+    if (c < 0x80) {
+        out += (char)c;
+    } else if (c < 0x800) {
+        out += (char)(0xC0 | c >> 6);
+        out += (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += (char)(0xE0 | c >> 12);
+        out += (char)(0x80 | (c >> 6 & 0x3F));
+        out += (char)(0x80 | (c & 0x3F));
+    } else {
+        out += (char)(0xF0 | c >> 18);
+        out += (char)(0x80 | (c >> 12 & 0x3F));
+        out += (char)(0x80 | (c >> 6 & 0x3F));
+        out += (char)(0x80 | (c & 0x3F));
+    }
+}
+
+int Deliver(const std::vector<WCHAR> &units, LPWSTR wide, int wideSize) {
+    if (wideSize == 0)
+        return (int)units.size();
+    if ((int)units.size() > wideSize)
+        return 0;
+    memcpy(wide, units.data(), units.size() * sizeof(WCHAR));
+    return (int)units.size();
+}
+
+} // namespace
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                               int wideSize) {
+    if (!text || wideSize < 0)
+        return 0;
+    size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
+    std::string utf8 = codePage == CP_UTF8 ? std::string(text, count)
+                                           : host::AnsiToUtf8(text, count);
+    std::vector<unsigned> points;
+    if (!DecodeUtf8((const unsigned char *)utf8.data(), utf8.size(), points)) {
+        if (flags & MB_ERR_INVALID_CHARS)
+            return 0;
+        points.clear();
+        for (unsigned char c : utf8) // undecodable bytes become U+FFFD
+            points.push_back(c < 0x80 ? c : 0xFFFD);
+    }
+    std::vector<WCHAR> units;
+    for (unsigned c : points) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            units.push_back((WCHAR)(0xD800 | c >> 10));
+            units.push_back((WCHAR)(0xDC00 | (c & 0x3FF)));
+        } else {
+            units.push_back((WCHAR)c);
+        }
+    }
+    return Deliver(units, wide, wideSize);
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR text,
+                               int size, LPCSTR, LPBOOL usedDefault) {
+    if (!wide || size < 0)
+        return 0;
+    size_t count = 0;
+    if (wideLength < 0) {
+        while (wide[count])
+            count++;
+        count++;
+    } else {
+        count = (size_t)wideLength;
+    }
+    std::string utf8;
+    for (size_t i = 0; i < count; i++) {
+        unsigned c = wide[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            i++;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        EncodeUtf8(c, utf8);
+    }
+    std::string bytes = utf8;
+    if (codePage != CP_UTF8) {
+        // Characters the ANSI code page lacks become '?'.
+        std::string withoutNul = utf8;
+        bool nul = !withoutNul.empty() && withoutNul.back() == 0;
+        if (nul)
+            withoutNul.pop_back();
+        bytes = host::Utf8ToAnsi(withoutNul);
+        if (usedDefault)
+            *usedDefault = host::AnsiToUtf8(bytes.c_str(), bytes.size()) != withoutNul;
+        if (nul)
+            bytes.push_back(0);
+    } else if (usedDefault) {
+        *usedDefault = FALSE;
+    }
+    if (size == 0)
+        return (int)bytes.size();
+    if ((int)bytes.size() > size)
+        return 0;
+    memcpy(text, bytes.data(), bytes.size());
+    return (int)bytes.size();
+}

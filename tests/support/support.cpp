@@ -1,0 +1,220 @@
+#include "tests/support/support.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+namespace test {
+
+const char *StubPath() { return MORVIK_SFX_PATH; }
+const char *PackPath() { return MORVIK_PACK_PATH; }
+std::string SourceDir() { return MORVIK_SOURCE_DIR; }
+
+void MakeDirs(const std::string &path) {
+    std::string partial;
+    std::stringstream parts(path);
+    std::string part;
+    if (!path.empty() && path[0] == '/')
+        partial = "/";
+    while (std::getline(parts, part, '/')) {
+        if (part.empty())
+            continue;
+        partial += part + "/";
+        mkdir(partial.c_str(), 0755);
+    }
+}
+
+std::string TempDir(const std::string &hint) {
+    static std::atomic<int> counter{0};
+    std::string base = MORVIK_TEST_TMP;
+    MakeDirs(base);
+    std::string pattern = base + "/" + hint + "-" + std::to_string(getpid()) + "-" +
+                          std::to_string(counter++) + "-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (!mkdtemp(buffer.data()))
+        ADD_FAILURE() << "mkdtemp failed: " << strerror(errno);
+    return buffer.data();
+}
+
+static std::string Drain(int fd) {
+    std::string text;
+    char chunk[65536];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, (size_t)n);
+    return text;
+}
+
+ProcessResult Run(const std::vector<std::string> &argv, const Environment &env,
+                  const std::string &cwd, int timeoutSeconds) {
+    ProcessResult result;
+    std::string outPath = TempDir("run") + "/out", errPath = outPath + ".err";
+    pid_t child = fork();
+    if (child == 0) {
+        for (const auto &[name, value] : env) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char *> args;
+        for (const auto &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    time_t deadline = time(nullptr) + timeoutSeconds;
+    for (;;) {
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            break;
+        if (time(nullptr) > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << "timed out: " << argv[0];
+            break;
+        }
+        usleep(2000);
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    int out = open(outPath.c_str(), O_RDONLY), err = open(errPath.c_str(), O_RDONLY);
+    result.out = Drain(out);
+    result.err = Drain(err);
+    close(out);
+    close(err);
+    return result;
+}
+
+std::string Shell(const std::string &command, const std::string &cwd) {
+    ProcessResult r = Run({"/bin/sh", "-c", command}, {}, cwd);
+    EXPECT_EQ(r.exitCode, 0) << command << "\n" << r.err;
+    return r.out;
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+bool Exists(const std::string &path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+long long ModifiedTime(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return -1;
+    return (long long)info.st_mtime;
+}
+
+static void Walk(const std::string &root, const std::string &relative,
+                 std::map<std::string, std::string> &tree) {
+    std::string path = relative.empty() ? root : root + "/" + relative;
+    DIR *dir = opendir(path.c_str());
+    if (!dir)
+        return;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string child = relative.empty() ? name : relative + "/" + name;
+        struct stat info;
+        lstat((root + "/" + child).c_str(), &info);
+        if (S_ISDIR(info.st_mode)) {
+            tree[child + "/"] = "";
+            Walk(root, child, tree);
+        } else {
+            tree[child] = ReadFile(root + "/" + child);
+        }
+    }
+    closedir(dir);
+}
+
+std::map<std::string, std::string> ListTree(const std::string &root) {
+    std::map<std::string, std::string> tree;
+    Walk(root, "", tree);
+    return tree;
+}
+
+void MakeArchive(const std::string &command, const std::string &from, const std::string &zip) {
+    std::string line = command;
+    size_t at = line.find("{zip}");
+    if (at != std::string::npos)
+        line.replace(at, 5, "'" + zip + "'");
+    Shell(line, from);
+}
+
+ProcessResult Pack(const std::string &zip, const std::string &out,
+                   const std::vector<std::string> &options, const std::string &stub) {
+    std::vector<std::string> argv = {PackPath(), "--stub", stub.empty() ? StubPath() : stub,
+                                     "--zip", zip, "--out", out};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return Run(argv);
+}
+
+void PackOrFail(const std::string &zip, const std::string &out,
+                const std::vector<std::string> &options, const std::string &stub) {
+    ProcessResult r = Pack(zip, out, options, stub);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+}
+
+StubRun RunStub(const std::string &package, const std::vector<std::string> &args,
+                const std::string &script, const Environment &env) {
+    std::string home = TempDir("home");
+    std::string scriptPath = home + "/script.txt";
+    std::string transcriptPath = home + "/transcript.txt";
+    WriteFile(scriptPath, script);
+    Environment full = {{"HOME", home},
+                        {"TMP", ""},
+                        {"TEMP", ""},
+                        {"MORVIK_REGISTRY", home + "/registry.txt"},
+                        {"MORVIK_WINDIR", home + "/windows"},
+                        {"MORVIK_SCRIPT", scriptPath},
+                        {"MORVIK_SCRIPT_TEXT", ""},
+                        {"MORVIK_TRANSCRIPT", transcriptPath}};
+    for (const auto &[name, value] : env)
+        full[name] = value;
+    std::vector<std::string> argv = {package};
+    argv.insert(argv.end(), args.begin(), args.end());
+    StubRun run;
+    run.process = Run(argv, full);
+    run.transcript = ReadFile(transcriptPath);
+    return run;
+}
+
+} // namespace test
