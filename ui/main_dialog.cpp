@@ -111,8 +111,12 @@ static BOOL OnUnzip(HWND dialog) {
     }
     SendDlgItemMessageA(dialog, CTL_METER, METER_SETPOS, 100, 0);
     Repaint(dialog);
-    if (meter && session.meterVisible)
+    if (meter && session.meterVisible) {
+        // The status line comes back where the meter was, so the result of
+        // this run and the progress of the next one can be read.
         ShowWindow(meter, SW_HIDE);
+        ShowWindow(GetDlgItem(dialog, CTL_STATUS), SW_SHOW);
+    }
     Repaint(dialog);
     SetDlgItemTextA(dialog, CTL_STATUS, "");
 
