@@ -30,6 +30,9 @@ void ResetFiles();
 // Process and memory (process.cpp, memory.cpp).
 void ResetProcess();
 void ResetMemory();
+// The size of the GlobalAlloc/LocalAlloc block that starts at `memory`; 0
+// when no block starts there.
+size_t BlockExtent(const void *memory);
 
 // Copies `text` to `buffer` with the contract of GetCurrentDirectoryA and
 // friends: the length without the NUL when it fits, else the size needed

@@ -18,6 +18,7 @@ struct Block {
     Heap heap;
     bool movable;
     unsigned locks;
+    size_t size;
 };
 
 std::unordered_map<void *, Block> blocks;
@@ -49,7 +50,7 @@ void *Allocate(Heap heap, UINT flags, size_t bytes) {
         (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
     if (!memory)
         return nullptr;
-    blocks[memory] = Block{heap, heap == GLOBAL_HEAP && (flags & GMEM_MOVEABLE) != 0, 0};
+    blocks[memory] = Block{heap, heap == GLOBAL_HEAP && (flags & GMEM_MOVEABLE) != 0, 0, bytes};
     return memory;
 }
 
@@ -70,6 +71,11 @@ void *Release(void *memory, Heap heap) {
 }
 
 } // namespace
+
+size_t BlockExtent(const void *memory) {
+    auto found = blocks.find(const_cast<void *>(memory));
+    return found != blocks.end() ? found->second.size : 0;
+}
 
 void ResetMemory() {
     failureLoaded = false;

@@ -1,5 +1,6 @@
 // Dialog boxes from in-memory templates, their modal loops and default
 // handling, and message boxes.
+#include "posix/host_internal.h"
 #include "window_internal.h"
 
 #include <stdio.h>
@@ -438,6 +439,8 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE instance, LPCDLGTEMPLATEA dialo
     size_t extent = 0;
     if (ExtentQuery())
         extent = ExtentQuery()(dialogTemplate);
+    if (extent == 0) // the heap knows the block the program handed over
+        extent = host::BlockExtent(dialogTemplate);
     if (extent == 0)
         extent = kUnknownExtent;
     DialogTemplate t;
