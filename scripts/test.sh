@@ -25,3 +25,6 @@ echo "== Windows stub"
 cmake --preset windows >/dev/null
 cmake --build build/windows -j "$jobs"
 ls -l build/windows/morvik-sfx.exe
+
+echo "== Wine suite"
+ctest --test-dir build/native -L wine --output-on-failure

@@ -1,0 +1,1145 @@
+#!/usr/bin/env python3
+"""The Wine suite: the real 32-bit Windows stub (MinGW-w64 build), run end to
+end under Wine on packages made by morvik-pack from archives made by real
+tools (Info-ZIP zip, 7-Zip, Python's zipfile).
+
+Everything runs on one Xvfb display (the script starts itself again under
+xvfb-run) with a Wine prefix of its own in a temporary folder, made once with
+wineboot and shared by all cases, in the UTC time zone. A user is played by
+wintool.exe (tests/wine/helpers), a small MinGW console program that reads
+the stub's windows from outside and presses their buttons, and by xdotool and
+ImageMagick on the X side.
+
+  run_wine_suite.py [--stub EXE] [--pack MORVIK_PACK] [--artifacts DIR]
+                    [--source-dir DIR] [--keep] [--only NAME[,NAME...]]
+
+Without --stub the script builds the Windows stub itself (cmake --preset
+windows; cmake --build build/windows) unless MORVIK_WINDOWS_STUB names one.
+Without --pack it compiles tools/morvik-pack.cpp with g++ into its work folder.
+It prints one line per case, "PASS name" or "FAIL name: reason", and closes
+with "N passed, N failed". Exit status: 0 when every case passed, 1 when one
+failed, 77 when Wine, Xvfb or MinGW-w64 is not installed (the suite is then
+skipped).
+"""
+
+import argparse
+import calendar
+import json
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+import xml.etree.ElementTree as ElementTree
+import zipfile
+import zlib
+
+SKIP_CODE = 77
+WINDOW_WAIT_MS = 30000  # hang guard for every wait on a window
+PROCESS_TIMEOUT = 120  # hang guard for every process the suite starts
+DEFAULT_TITLE = "Morvik Self-Extractor"
+HEADER_CORRUPT_TEXT = ("Morvik Self-Extractor header corrupt.  Possible cause:  "
+                       "bad disk or file transfer error")
+MAIN_DIALOG_TEXT = "To unzip all files in"
+STUB_SIGNATURE = b"QVD\x01sfx\x02"
+ZIP_SIGNATURES = [b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06", b"PK\x07\x08", b"PK00"]
+STUB_SIZE_LIMIT = 160 * 1024
+SCREEN = (1024, 768)
+VIRTUAL_DESKTOP = (800, 600)
+UNDER_XVFB = "MORVIK_WINE_SUITE_UNDER_XVFB"
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class CaseFailure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CaseFailure(message)
+
+
+def win_path(unix_path):
+    """The Wine path of a Unix path (drive Z: is the Unix root)."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+# ---------------------------------------------------------------------------
+# Fixtures: source trees and archives made by real tools
+
+
+def make_tree(root, seed):
+    """A small tree of files of several kinds, with time stamps on odd seconds
+    (the DOS format keeps even seconds only). Returns the relative names."""
+    rng = random.Random(seed)
+    words = ["morvik", "archive", "member", "stream", "window", "folder", "disk", "label"]
+    files = {
+        "readme.txt": "".join(f"line {i}: {rng.choice(words)} {rng.choice(words)}\r\n"
+                              for i in range(40)).encode(),
+        "docs/read me.txt": b"A name with a blank in it.\n" * 30,
+        "data/random.bin": bytes(rng.getrandbits(8) for _ in range(70000)),
+        "data/nested/deep/values.csv": "".join(
+            f"{i},{rng.randint(0, 999999)},{rng.choice(words)}\n" for i in range(9000)).encode(),
+        "empty.dat": b"",
+    }
+    base = calendar.timegm((2019, 7, 14, 13, 37, 41))
+    for index, (name, data) in enumerate(sorted(files.items())):
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        stamp = base + index * 86400 * 37 + index * 3601  # odd seconds, other days
+        os.utime(path, (stamp, stamp))
+    return sorted(files)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def run_tool(args, cwd=None, env=None, timeout=PROCESS_TIMEOUT):
+    result = subprocess.run(args, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, timeout=timeout)
+    if result.returncode != 0:
+        raise CaseFailure(f"{os.path.basename(args[0])} failed ({result.returncode}): "
+                          f"{result.stdout.decode(errors='replace').strip()[-600:]}")
+    return result.stdout.decode(errors="replace")
+
+
+def need_tool(name):
+    path = shutil.which(name)
+    check(path, f"{name} is not installed (scripts/install-deps.sh --windows installs it)")
+    return path
+
+
+def infozip_archive(tree, archive, *extra, names=(".",)):
+    need_tool("zip")
+    run_tool(["zip", "-q", "-r", *extra, os.path.abspath(archive), *names], cwd=tree)
+
+
+def sevenzip_archive(tree, archive):
+    need_tool("7z")
+    names = sorted(os.listdir(tree))
+    run_tool(["7z", "a", "-tzip", "-mm=Deflate", "-mx=5", "-bd", "-y",
+              os.path.abspath(archive), *names], cwd=tree)
+
+
+def pyzip_archive(tree, archive, names):
+    """Python's zipfile, stored and deflated members, folder entries first."""
+    with zipfile.ZipFile(archive, "w") as z:
+        folders = sorted({os.path.dirname(n) for n in names if os.path.dirname(n)})
+        for folder in folders:
+            info = zipfile.ZipInfo(folder + "/", date_time=(2020, 2, 29, 23, 59, 58))
+            z.writestr(info, b"")
+        for index, name in enumerate(names):
+            method = zipfile.ZIP_STORED if index % 2 else zipfile.ZIP_DEFLATED
+            z.write(os.path.join(tree, name), name, compress_type=method)
+
+
+def archive_members(archive):
+    with zipfile.ZipFile(archive) as z:
+        return z.infolist()
+
+
+def dos_time_utc(info):
+    """The member's DOS time stamp as seconds since the epoch, the stamp read as
+    local time in the suite's time zone (UTC)."""
+    return calendar.timegm(info.date_time + (0, 0, 0))
+
+
+def compare_extracted(source_tree, out_dir, archive):
+    """Every file member extracted byte for byte and stamped with its DOS time,
+    every folder member made, nothing else written."""
+    check(os.path.isdir(out_dir), f"output folder {out_dir} was not created")
+    members = archive_members(archive)
+    expected_files = {m.filename for m in members if not m.is_dir()}
+    expected_dirs = {m.filename.rstrip("/") for m in members if m.is_dir()}
+    written = set()
+    for folder, _, files in os.walk(out_dir):
+        for f in files:
+            written.add(os.path.relpath(os.path.join(folder, f), out_dir).replace(os.sep, "/"))
+    check(written == expected_files,
+          f"files written {sorted(written)} differ from the archive's {sorted(expected_files)}")
+    for d in expected_dirs:
+        check(os.path.isdir(os.path.join(out_dir, d)), f"folder member {d} was not created")
+    for m in members:
+        if m.is_dir():
+            continue
+        target = os.path.join(out_dir, m.filename)
+        with open(os.path.join(source_tree, m.filename), "rb") as f:
+            want = f.read()
+        with open(target, "rb") as f:
+            got = f.read()
+        check(got == want, f"{m.filename}: {len(got)} bytes differ from the source's {len(want)}")
+        mtime = int(os.stat(target).st_mtime)
+        check(mtime == dos_time_utc(m),
+              f"{m.filename}: time stamp {time.strftime('%Y-%m-%d %H:%M:%S', time.gmtime(mtime))}"
+              f" UTC, the archive says {m.date_time}")
+    return len(expected_files)
+
+
+# ---------------------------------------------------------------------------
+# The PE image
+
+
+def pe_layout(image):
+    check(image[:2] == b"MZ", "no MZ header")
+    lfanew = struct.unpack_from("<I", image, 0x3C)[0]
+    check(image[lfanew:lfanew + 4] == b"PE\0\0", "no PE signature at e_lfanew")
+    machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", image, lfanew + 4)
+    optional = lfanew + 24
+    magic = struct.unpack_from("<H", image, optional)[0]
+    return {"lfanew": lfanew, "machine": machine, "sections": sections,
+            "optional": optional, "optional_size": optional_size, "magic": magic,
+            "section_table": optional + optional_size}
+
+
+def pe_section_headers(image, layout):
+    result = []
+    for i in range(layout["sections"]):
+        at = layout["section_table"] + 40 * i
+        name = image[at:at + 8].rstrip(b"\0").decode(errors="replace")
+        vsize, vaddr, rawsize, rawptr = struct.unpack_from("<IIII", image, at + 8)
+        result.append((name, vaddr, max(vsize, rawsize), rawptr, rawsize))
+    return result
+
+
+def pe_manifest(image):
+    """The RT_MANIFEST resource (type 24) of a 32-bit PE image: (id, bytes)."""
+    layout = pe_layout(image)
+    check(layout["magic"] == 0x10B, "not a PE32 image")
+    directories = layout["optional"] + 96
+    rsrc_rva, rsrc_size = struct.unpack_from("<II", image, directories + 2 * 8)
+    check(rsrc_rva and rsrc_size, "the image has no resource directory")
+    sections = pe_section_headers(image, layout)
+
+    def offset_of(rva):
+        for _, vaddr, size, rawptr, rawsize in sections:
+            if vaddr <= rva < vaddr + size:
+                check(rva - vaddr < rawsize, "resource data outside the file")
+                return rawptr + rva - vaddr
+        raise CaseFailure(f"RVA {rva:#x} lies in no section")
+
+    base = offset_of(rsrc_rva)
+
+    def entries(directory_offset):
+        named, ids = struct.unpack_from("<HH", image, base + directory_offset + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", image, base + directory_offset + 16 + 8 * i)
+            yield name, target
+
+    for type_id, type_target in entries(0):
+        if type_id != 24:
+            continue
+        check(type_target & 0x80000000, "RT_MANIFEST entry is no directory")
+        for res_id, res_target in entries(type_target & 0x7FFFFFFF):
+            check(res_target & 0x80000000, "manifest entry is no directory")
+            for _, lang_target in entries(res_target & 0x7FFFFFFF):
+                data_rva, data_size = struct.unpack_from("<II", image, base + lang_target)
+                at = offset_of(data_rva)
+                return res_id, image[at:at + data_size]
+    raise CaseFailure("the image carries no RT_MANIFEST resource")
+
+
+# ---------------------------------------------------------------------------
+# The suite
+
+
+class Suite:
+    def __init__(self, args):
+        self.args = args
+        self.source_dir = os.path.abspath(args.source_dir)
+        self.artifacts = os.path.abspath(args.artifacts)
+        os.makedirs(self.artifacts, exist_ok=True)
+        self.work = tempfile.mkdtemp(prefix="morvik-wine-")
+        self.prefix = os.path.join(self.work, "prefix")
+        self.drive_c = os.path.join(self.prefix, "drive_c")
+        self.log_file = open(os.path.join(self.artifacts, "wine-suite.log"), "w")
+        self.env = dict(os.environ)
+        self.env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "TZ": "UTC",
+                         "WINEARCH": "win32", "WINEDLLOVERRIDES": "mscoree=;mshtml="})
+        self.background = []
+        self.results = []
+        self.stub = None
+        self.pack_tool = None
+        self.helpers = {}
+        self.case_dir = None
+
+    # -- logging ------------------------------------------------------------
+
+    def log(self, text):
+        self.log_file.write(text.rstrip("\n") + "\n")
+        self.log_file.flush()
+
+    # -- processes ----------------------------------------------------------
+
+    def run(self, args, env=None, cwd=None, timeout=PROCESS_TIMEOUT, check_rc=True):
+        """Runs a program to its end; (exit status, output). The output goes
+        through a file, not a pipe: Wine's background processes may inherit
+        it and would hold a pipe open."""
+        self.log("$ " + " ".join(args))
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.Popen(args, env=env or self.env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
+            try:
+                rc = proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.kill(proc)
+                raise CaseFailure(f"{' '.join(args)} did not end within {timeout} s")
+            out.seek(0)
+            output = out.read().decode(errors="replace")
+        if output:
+            self.log(output)
+        if check_rc and rc != 0:
+            raise CaseFailure(f"{' '.join(args)} failed with {rc}: {output.strip()[-800:]}")
+        return rc, output
+
+    def start(self, args, env=None, cwd=None):
+        """A program that runs while the suite plays its user."""
+        self.log("$ (background) " + " ".join(args))
+        out = open(os.path.join(self.work, f"bg-{len(self.background)}.log"), "w+b")
+        proc = subprocess.Popen(args, env=env or self.env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
+        proc.output_file = out
+        self.background.append(proc)
+        return proc
+
+    def finish(self, proc, timeout=PROCESS_TIMEOUT):
+        """Waits for a program to end by itself; its exit status."""
+        try:
+            rc = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.log("windows of the hung program:\n" + self.wintool_raw(["list"]))
+            self.kill(proc)
+            raise CaseFailure(f"the program did not end by itself within {timeout} s")
+        proc.output_file.seek(0)
+        output = proc.output_file.read().decode(errors="replace")
+        if output:
+            self.log(output)
+        return rc
+
+    def kill(self, proc):
+        if proc.poll() is None:
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            try:
+                proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+
+    def wine(self, *args, env=None, cwd=None, timeout=PROCESS_TIMEOUT, check_rc=False):
+        return self.run(["wine", *args], env=env, cwd=cwd, timeout=timeout, check_rc=check_rc)
+
+    def start_wine(self, *args, env=None, cwd=None):
+        return self.start(["wine", *args], env=env, cwd=cwd)
+
+    def wintool_raw(self, commands, desktop=None):
+        """wintool's output, whatever happens (for diagnostics and polling)."""
+        args = [self.helpers["wintool"]] + (["--desktop", desktop] if desktop else [])
+        try:
+            return self.wine(*args, *commands, timeout=60)[1]
+        except CaseFailure as e:
+            return f"(wintool: {e})"
+
+    def wintool(self, *commands, desktop=None):
+        """Runs wintool's commands; returns its events. A wait that times out,
+        or a failed action, is a case failure."""
+        args = [self.helpers["wintool"]]
+        if desktop:
+            args += ["--desktop", desktop]
+        rc, output = self.wine(*args, *commands, timeout=WINDOW_WAIT_MS // 1000 * 3 + 60)
+        events = []
+        for line in output.splitlines():
+            line = line.strip()
+            if line.startswith("{"):
+                try:
+                    events.append(json.loads(line))
+                except json.JSONDecodeError:
+                    self.log(f"unreadable wintool line: {line}")
+        if rc != 0:
+            problem = next((e for e in events if e.get("event") in ("timeout", "error")), None)
+            if problem and problem["event"] == "timeout":
+                raise CaseFailure(f"no window showed {problem.get('detail')!r} within "
+                                  f"{WINDOW_WAIT_MS // 1000} s (see wine-suite.log)")
+            raise CaseFailure(f"wintool {' '.join(commands)} failed: {problem or output[-400:]}")
+        return events
+
+    def found(self, events, index=0):
+        windows = [e for e in events if e.get("event") == "found"]
+        check(len(windows) > index, "wintool reported no window")
+        return windows[index]
+
+    # -- X side ---------------------------------------------------------------
+
+    def x_windows(self, name):
+        """X windows whose name matches (xdotool search); windows that vanish
+        while xdotool walks the tree only make it complain on stderr."""
+        need_tool("xdotool")
+        result = subprocess.run(["xdotool", "search", "--name", name], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+        if result.stderr:
+            self.log("xdotool: " + result.stderr.decode(errors="replace"))
+        return [w for w in result.stdout.decode().split() if w.isdigit()]
+
+    def check_no_window_left(self):
+        # The X server drops the windows of a client that has gone as it gets
+        # to it; a window that stays is left behind.
+        deadline = time.monotonic() + 10
+        while True:
+            left = self.x_windows(DEFAULT_TITLE)
+            if not left or time.monotonic() > deadline:
+                break
+            time.sleep(0.2)
+        check(not left, f"X windows named {DEFAULT_TITLE!r} are left behind: {left}")
+        listing = self.wintool("list")
+        stub_windows = [e for e in listing if e.get("event") == "window"
+                        and (DEFAULT_TITLE in e.get("text", "")
+                             or any(DEFAULT_TITLE in c.get("text", "")
+                                    for c in e.get("children", [])))]
+        check(not stub_windows, f"windows of the stub are left behind: {stub_windows}")
+
+    # -- packages ---------------------------------------------------------------
+
+    def pack(self, archive, out, *options, stub=None):
+        self.run([self.pack_tool, "--stub", stub or self.stub, "--zip", archive, "--out", out,
+                  "-v", *options])
+        return out
+
+    def fresh_output(self, name):
+        path = os.path.join(self.drive_c, name)
+        shutil.rmtree(path, ignore_errors=True)
+        return path
+
+    def new_case_dir(self, name):
+        self.case_dir = os.path.join(self.work, "cases", name)
+        os.makedirs(self.case_dir, exist_ok=True)
+        return self.case_dir
+
+    # -- set-up -------------------------------------------------------------------
+
+    def build_stub(self):
+        if self.args.stub:
+            self.stub = os.path.abspath(self.args.stub)
+        elif os.environ.get("MORVIK_WINDOWS_STUB"):
+            self.stub = os.path.abspath(os.environ["MORVIK_WINDOWS_STUB"])
+        else:
+            build = os.path.join(self.source_dir, "build", "windows")
+            if not os.path.exists(os.path.join(build, "build.ninja")):
+                self.run(["cmake", "--preset", "windows"], cwd=self.source_dir, timeout=600)
+            self.run(["cmake", "--build", build], cwd=self.source_dir, timeout=1200)
+            self.stub = os.path.join(build, "morvik-sfx.exe")
+        check(os.path.isfile(self.stub), f"no Windows stub at {self.stub}")
+
+    def build_pack_tool(self):
+        if self.args.pack:
+            self.pack_tool = os.path.abspath(self.args.pack)
+        else:
+            self.pack_tool = os.path.join(self.work, "morvik-pack")
+            self.run(["g++", "-std=c++17", "-O1", "-I" + self.source_dir,
+                      os.path.join(self.source_dir, "tools", "morvik-pack.cpp"), "-lz",
+                      "-o", self.pack_tool], timeout=600)
+        check(os.access(self.pack_tool, os.X_OK), f"no morvik-pack at {self.pack_tool}")
+
+    def build_helpers(self):
+        out = os.path.join(self.work, "helpers")
+        os.makedirs(out, exist_ok=True)
+        src = os.path.join(HERE, "helpers")
+        cc = "i686-w64-mingw32-gcc"
+        flags = ["-O2", "-s", "-Wall", "-Wextra", "-Werror"]
+        recipes = {
+            "wintool": (["-municode", "wintool.c", "-luser32"], "wintool.exe"),
+            "spy": (["-shared", "spy.c", "-Wl,--kill-at", "-luser32"], "spy.dll"),
+            "planted": (["-shared", "planted_dll.c"], "shell32.dll"),
+            "plain_loader": (["-mwindows", "plain_loader.c"], "plain_loader.exe"),
+        }
+        for name, (args, target) in recipes.items():
+            args = [os.path.join(src, a) if a.endswith(".c") else a for a in args]
+            self.run([cc, *flags, "-o", os.path.join(out, target), *args], timeout=300)
+            self.helpers[name] = os.path.join(out, target)
+
+    def make_prefix(self):
+        self.run(["wineboot", "-i"], timeout=300)
+        self.run(["wineserver", "-w"], timeout=300)
+        # One wineserver for the whole suite: it stays up between cases. It
+        # goes into the background, so it gets no pipe to hold open.
+        self.log("$ wineserver -p")
+        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        check(os.path.isdir(self.drive_c), "wineboot made no drive C:")
+
+    def shutdown(self):
+        for proc in self.background:
+            self.kill(proc)
+            proc.output_file.close()
+        try:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (subprocess.TimeoutExpired, OSError):
+            pass
+
+    # -- cases --------------------------------------------------------------------
+
+    def run_auto_package(self, package, args, out_dir, tree, archive):
+        proc = self.start_wine(package, *args)
+        rc = self.finish(proc)
+        check(rc == 0, f"exit code {rc}, expected 0")
+        count = compare_extracted(tree, out_dir, archive)
+        self.check_no_window_left()
+        return count
+
+    def case_auto_command_line_infozip(self):
+        d = self.new_case_dir("auto_infozip")
+        tree = os.path.join(d, "tree")
+        make_tree(tree, 1)
+        archive = os.path.join(d, "infozip.zip")
+        infozip_archive(tree, archive)
+        package = self.pack(archive, os.path.join(d, "infozip.exe"))
+        out = self.fresh_output("out dir")
+        n = self.run_auto_package(package, ["-auto", "C:\\out dir"], out, tree, archive)
+        return f"{n} files from Info-ZIP zip, -auto \"C:\\out dir\""
+
+    def case_auto_option_7zip(self):
+        d = self.new_case_dir("auto_7zip")
+        tree = os.path.join(d, "tree")
+        make_tree(tree, 2)
+        archive = os.path.join(d, "sevenzip.zip")
+        sevenzip_archive(tree, archive)
+        package = self.pack(archive, os.path.join(d, "sevenzip.exe"), "--auto",
+                            "--folder=C:\\auto folder 7z")
+        out = self.fresh_output("auto folder 7z")
+        n = self.run_auto_package(package, [], out, tree, archive)
+        return f"{n} files from 7z -tzip, package options --auto --folder"
+
+    def case_auto_command_line_pyzipfile(self):
+        d = self.new_case_dir("auto_pyzipfile")
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, 3)
+        archive = os.path.join(d, "pyzip.zip")
+        pyzip_archive(tree, archive, names)
+        methods = {m.compress_type for m in archive_members(archive) if not m.is_dir()}
+        check(methods == {0, 8}, f"fixture: expected stored and deflated members, got {methods}")
+        package = self.pack(archive, os.path.join(d, "pyzip.exe"), "--folder=C:\\unused")
+        out = self.fresh_output("py out")
+        unused = self.fresh_output("unused")
+        n = self.run_auto_package(package, ["/AUTO", "C:\\py out"], out, tree, archive)
+        check(not os.path.exists(unused), "the trailer's folder was used, not the command line's")
+        return f"{n} files (stored and deflated) from Python zipfile, /AUTO over --folder"
+
+    def case_info_box(self):
+        d = self.new_case_dir("info")
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, 4)
+        archive = os.path.join(d, "info.zip")
+        pyzip_archive(tree, archive, names)
+        info = "-win32 -le -d* -overwrite  Package notes: built by the Wine suite"
+        package = self.pack(archive, os.path.join(d, "info.exe"), f"--info={info}")
+        out = self.fresh_output("info out")
+        proc = self.start_wine(package, "-info", env=dict(self.env))
+        box = self.found(self.wintool("waitbox", "built by the Wine suite", str(WINDOW_WAIT_MS)))
+        try:
+            check(box["text"] == DEFAULT_TITLE, f"box caption {box['text']!r}")
+            texts = [c["text"] for c in box["children"] if c["class"].lower() == "static"]
+            check(info in texts, f"info text not shown as is; the box shows {texts}")
+            buttons = [c["text"] for c in box["children"] if c["class"].lower() == "button"]
+            check(buttons == ["OK"], f"expected one OK button, found {buttons}")
+            check(not any(MAIN_DIALOG_TEXT in t for t in texts), "the main dialog opened")
+            x_found = self.x_windows(DEFAULT_TITLE)
+            check(x_found, "xdotool finds no X window named after the stub while its box is up")
+            for window in x_found:
+                _, name = self.run(["xdotool", "getwindowname", window])
+                check(name.strip() == DEFAULT_TITLE, f"X window {window} is named {name.strip()!r}")
+        finally:
+            self.wintool("select", box["hwnd"], "click", "1", "gone", str(WINDOW_WAIT_MS))
+        rc = self.finish(proc)
+        check(rc == 0, f"exit code {rc}, expected 0")
+        check(not os.path.exists(out), "-info extracted files")
+        self.check_no_window_left()
+        return "info text read from the box, OK pressed, program ended"
+
+    def run_spanned_set(self, case, set_dir, stem, disks, tree, archive, exe_volumes):
+        """Starts the package from disk 1 in drive A: and plays the user who
+        changes disks at every prompt; checks the extracted tree."""
+        disk_dirs = [os.path.join(set_dir, f"disk{k}") for k in range(1, disks + 1)]
+        for k, disk in enumerate(disk_dirs, 1):
+            with open(os.path.join(disk, ".windows-label")) as f:
+                check(f.read() == f"PKBACK# {k:03d}", f"fixture: label of disk {k}")
+            volume = os.path.join(disk, stem + (".EXE" if exe_volumes else ".ZIP"))
+            check(os.path.isfile(volume), f"fixture: no volume file on disk {k}")
+        check(not os.path.exists(os.path.join(set_dir, f"disk{disks + 1}")),
+              f"fixture: more than {disks} disks")
+        # Each disk goes into drive A: the way winecfg defines a drive, so that
+        # Wine's mount manager reads its label anew (it keeps the label it
+        # read first while the drive stays defined).
+        def insert(k):
+            events = self.wintool("drive", "a", disk_dirs[k - 1], "label", "A:\\")
+            label = [e for e in events if e.get("event") == "label"][0]
+            check(label["ok"] and label["label"] == f"PKBACK# {k:03d}",
+                  f"Wine reads the label of disk {k} as {label}")
+
+        insert(1)
+        out = self.fresh_output(case)
+        proc = self.start_wine(f"A:\\{stem}.EXE", "-auto", f"C:\\{case}")
+        try:
+            for k in range(2, disks + 1):
+                wanted = f"Please insert disk {k} in drive A:."
+                prompt = self.found(self.wintool("waitbox", "Please insert disk",
+                                                 str(WINDOW_WAIT_MS)))
+                texts = [c["text"] for c in prompt["children"] if c["class"].lower() == "static"]
+                check(wanted in texts, f"disk prompt shows {texts}, expected {wanted!r}")
+                buttons = sorted(c["text"] for c in prompt["children"]
+                                 if c["class"].lower() == "button")
+                check(buttons == ["Cancel", "OK"], f"disk prompt buttons {buttons}")
+                insert(k)
+                self.wintool("select", prompt["hwnd"], "click", "1", "gone", str(WINDOW_WAIT_MS))
+            rc = self.finish(proc)
+        finally:
+            self.kill(proc)
+        check(rc == 0, f"exit code {rc}, expected 0")
+        n = compare_extracted(tree, out, archive)
+        self.check_no_window_left()
+        return n
+
+    def case_spanned_two_disks(self):
+        d = self.new_case_dir("spanned")
+        tree = os.path.join(d, "tree")
+        make_tree(tree, 5)
+        archive = os.path.join(d, "span.zip")
+        infozip_archive(tree, archive)
+        size = os.path.getsize(archive)
+        # Split inside the data of the biggest member, so that its data
+        # continues on disk 2.
+        big = max(archive_members(archive), key=lambda m: m.compress_size)
+        with open(archive, "rb") as f:
+            f.seek(big.header_offset + 26)
+            name_len, extra_len = struct.unpack("<HH", f.read(4))
+        split = big.header_offset + 30 + name_len + extra_len + big.compress_size // 2
+        set_dir = os.path.join(d, "set")
+        self.pack(archive, os.path.join(set_dir, "PKG.EXE"), "--spanned",
+                  f"--volume-sizes={split},{size}")
+        n = self.run_spanned_set("span out", set_dir, "PKG", 2, tree, archive, False)
+        return f"{n} files over two disks (.ZIP volumes), split inside {big.filename}"
+
+    def case_spanned_exe_volumes(self):
+        d = self.new_case_dir("spanned_exe")
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, 12)
+        archive = os.path.join(d, "span.zip")
+        pyzip_archive(tree, archive, names)
+        set_dir = os.path.join(d, "set")
+        self.pack(archive, os.path.join(set_dir, "SETUP.EXE"), "--spanned", "--exe-volumes",
+                  "--disks=3")
+        n = self.run_spanned_set("span exe out", set_dir, "SETUP", 3, tree, archive, True)
+        return f"{n} files over three disks (.EXE volumes, archive behind the stub on disk 1)"
+
+    def case_encrypted_password_dialog(self):
+        d = self.new_case_dir("encrypted")
+        tree = os.path.join(d, "tree")
+        make_tree(tree, 6)
+        archive = os.path.join(d, "secret.zip")
+        password = "Morvik-2024 secret"
+        infozip_archive(tree, archive, "-D", "-P", password)
+        members = archive_members(archive)
+        check(all(m.flag_bits & 1 for m in members), "fixture: members are not encrypted")
+        package = self.pack(archive, os.path.join(d, "secret.exe"), "--encrypted",
+                            "--folder=C:\\secret out")
+        out = self.fresh_output("secret out")
+        proc = self.start_wine(package)
+        try:
+            main = self.found(self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS)))
+            events = self.wintool("select", main["hwnd"], "click", "1",
+                                  "wait", "password protected", str(WINDOW_WAIT_MS))
+            dialog = self.found(events)
+            check(dialog["text"] == "Morvik Self-Extractor - Password",
+                  f"password dialog caption {dialog['text']!r}")
+            check(dialog["owner"] == main["hwnd"], "the password dialog is not owned by the dialog")
+            events = self.wintool("select", dialog["hwnd"], "settext", "402", password,
+                                  "click", "1",
+                                  "waitbox", "unzipped successfully", str(WINDOW_WAIT_MS))
+            result = self.found(events)
+            texts = [c["text"] for c in result["children"] if c["class"].lower() == "static"]
+            expected = f"{len(members)} file(s) unzipped successfully"
+            check(expected in texts, f"result box shows {texts}, expected {expected!r}")
+            self.wintool("select", result["hwnd"], "click", "1", "gone", str(WINDOW_WAIT_MS),
+                         "select", main["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS))
+            rc = self.finish(proc)
+        finally:
+            self.kill(proc)
+        check(rc == 0, f"exit code {rc}, expected 0")
+        n = compare_extracted(tree, out, archive)
+        self.check_no_window_left()
+        return f"password typed, {expected!r}, {n} files right"
+
+    def case_damaged_crc(self):
+        d = self.new_case_dir("damaged")
+        tree = os.path.join(d, "tree")
+        os.makedirs(os.path.join(tree, "data"))
+        with open(os.path.join(tree, "a-first.txt"), "wb") as f:
+            f.write(b"extracted before the damaged member\n" * 50)
+        stored = bytes(random.Random(7).getrandbits(8) for _ in range(5000))
+        with open(os.path.join(tree, "data", "stored.bin"), "wb") as f:
+            f.write(stored)
+        with open(os.path.join(tree, "z-last.txt"), "wb") as f:
+            f.write(b"never reached\n")
+        good = os.path.join(d, "good.zip")
+        order = ["a-first.txt", "data/stored.bin", "z-last.txt"]
+        infozip_archive(tree, good, "-D", "-0", names=order)
+        check([m.filename for m in archive_members(good)] == order, "fixture: member order")
+        data = bytearray(read_bytes(good))
+        member = [m for m in archive_members(good) if m.filename == "data/stored.bin"][0]
+        check(member.compress_type == 0, "fixture: member is not stored")
+        name_len, extra_len = struct.unpack_from("<HH", data, member.header_offset + 26)
+        start = member.header_offset + 30 + name_len + extra_len
+        data[start + 1234] ^= 0x5A
+        damaged_data = bytes(data[start:start + member.compress_size])
+        bad_crc = zlib.crc32(damaged_data) & 0xFFFFFFFF
+        check(bad_crc != member.CRC, "fixture: the damage leaves the CRC unchanged")
+        damaged = os.path.join(d, "damaged.zip")
+        with open(damaged, "wb") as f:
+            f.write(data)
+        package = self.pack(damaged, os.path.join(d, "damaged.exe"), "--folder=C:\\damaged out")
+        out = self.fresh_output("damaged out")
+        spy_dir = os.path.join(d, "spy")
+        os.makedirs(spy_dir)
+        spy = shutil.copy(self.helpers["spy"], spy_dir)
+        spy_log = os.path.join(spy_dir, "spy.log")
+        proc = self.start_wine(package)
+        try:
+            main = self.found(self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS)))
+            # The spy watches the status line from here on; the one wintool
+            # run keeps it hooked until the dialog is gone.
+            events = self.wintool("select", main["hwnd"], "spy", win_path(spy),
+                                  "click", "1",
+                                  "waitbox", "ZIP damaged", str(WINDOW_WAIT_MS),
+                                  "click", "1", "gone", str(WINDOW_WAIT_MS),
+                                  "select", main["hwnd"], "gone", str(WINDOW_WAIT_MS))
+            box = self.found(events)
+            rc = self.finish(proc)
+        finally:
+            self.kill(proc)
+        expected = (f"ZIP damaged: file C:\\damaged out\\data\\stored.bin: Bad CRC {bad_crc:08x} "
+                    f"(should be {member.CRC:08x}).  Possible cause: file transfer error.")
+        texts = [c["text"] for c in box["children"] if c["class"].lower() == "static"]
+        check(expected in texts, f"error box shows {texts}, expected {expected!r}")
+        check(box["text"] == DEFAULT_TITLE, f"error box caption {box['text']!r}")
+        check(rc == 0, f"exit code {rc}, expected 0")
+        check(os.path.exists(spy_log), "the spy saw no status text at all")
+        with open(spy_log, encoding="latin-1") as f:
+            status = [line.rstrip("\n").split("\t", 1)[1] for line in f
+                      if line.startswith("109\t")]
+        self.log(f"status line texts: {status}")
+        check(status and status[-1] == "Unzip Aborted",
+              f"status line texts {status}, expected \"Unzip Aborted\" last")
+        with open(os.path.join(out, "a-first.txt"), "rb") as f:
+            check(f.read() == read_bytes(os.path.join(tree, "a-first.txt")),
+                  "the member before the damaged one is wrong")
+        with open(os.path.join(out, "data", "stored.bin"), "rb") as f:
+            check(f.read() == damaged_data, "the damaged member is not on disk as written")
+        check(not os.path.exists(os.path.join(out, "z-last.txt")),
+              "a member after the damaged one was extracted")
+        self.check_no_window_left()
+        return f"message 29 with {bad_crc:08x}/{member.CRC:08x}, then \"Unzip Aborted\", ended"
+
+    def case_stub_image(self):
+        with open(self.stub, "rb") as f:
+            image = f.read()
+        size = len(image)
+        check(image.count(STUB_SIGNATURE) == 1,
+              f"SfxHeader signature occurs {image.count(STUB_SIGNATURE)} times, expected once")
+        for sig in ZIP_SIGNATURES:
+            at = image.find(sig)
+            check(at < 0, f"the stub image holds the ZIP signature {sig!r} at offset {at}")
+        check(size < STUB_SIZE_LIMIT, f"stub image is {size} bytes, limit {STUB_SIZE_LIMIT}")
+        layout = pe_layout(image)
+        check(layout["machine"] == 0x14C and layout["magic"] == 0x10B, "not a 32-bit x86 PE")
+        self.stub_size = size
+        return f"{size} bytes ({size / 1024:.1f} KiB), signature once, no ZIP signature"
+
+    def case_manifest_as_invoker(self):
+        with open(self.stub, "rb") as f:
+            image = f.read()
+        res_id, manifest = pe_manifest(image)
+        check(res_id == 1, f"manifest resource id {res_id}, expected 1 (process manifest)")
+        root = ElementTree.fromstring(manifest)
+        levels = [e.attrib for e in root.iter() if e.tag.endswith("}requestedExecutionLevel")
+                  or e.tag == "requestedExecutionLevel"]
+        check(len(levels) == 1, f"{len(levels)} requestedExecutionLevel elements")
+        check(levels[0].get("level") == "asInvoker", f"execution level {levels[0]}")
+        check(levels[0].get("uiAccess", "false") == "false", f"uiAccess {levels[0]}")
+        return "RT_MANIFEST 1 requests asInvoker"
+
+    def self_check_run(self, package, out_name, tree, archive):
+        """Runs a package in auto mode: None when it extracted the archive
+        right, or the text of the error box it showed instead."""
+        out = self.fresh_output(out_name)
+        proc = self.start_wine(package, "-auto", "C:\\" + out_name)
+        try:
+            deadline = time.monotonic() + PROCESS_TIMEOUT
+            while proc.poll() is None and time.monotonic() < deadline:
+                events = self.wintool_events(["waitbox", "", "2000"])
+                boxes = [e for e in events if e.get("event") == "found"]
+                if boxes:
+                    box = boxes[0]
+                    check(box["text"] == DEFAULT_TITLE, f"box caption {box['text']!r}")
+                    texts = [c["text"] for c in box["children"]
+                             if c["class"].lower() == "static" and c["text"]]
+                    self.wintool("select", box["hwnd"], "click", "1", "gone",
+                                 str(WINDOW_WAIT_MS))
+                    rc = self.finish(proc)
+                    check(rc == 0, f"exit code {rc}, expected 0")
+                    check(not os.path.exists(out), "files were extracted after the error box")
+                    return " / ".join(texts)
+            rc = self.finish(proc)
+        finally:
+            self.kill(proc)
+        check(rc == 0, f"exit code {rc}, expected 0")
+        check(os.path.isdir(out), "the package neither extracted nor showed a box")
+        compare_extracted(tree, out, archive)
+        return None
+
+    def wintool_events(self, commands):
+        output = self.wintool_raw(commands)
+        events = []
+        for line in output.splitlines():
+            if line.startswith("{"):
+                try:
+                    events.append(json.loads(line))
+                except json.JSONDecodeError:
+                    pass
+        return events
+
+    def case_crc_skip_headers_pe(self):
+        d = self.new_case_dir("crc_skip")
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, 8)
+        archive = os.path.join(d, "crc.zip")
+        pyzip_archive(tree, archive, names)
+        skip = self.pack(archive, os.path.join(d, "skip.exe"), "--crc", "--crc-skip-headers")
+        plain = self.pack(archive, os.path.join(d, "plain.exe"), "--crc")
+        image = bytearray(read_bytes(skip))
+        layout = pe_layout(image)
+        check(layout["optional_size"] == 224,
+              f"SizeOfOptionalHeader {layout['optional_size']}: the section table is not at "
+              "e_lfanew + 248")
+        section_table = layout["lfanew"] + 248
+        check(section_table == layout["section_table"], "section table offset mismatch")
+        check(0x50 < layout["lfanew"], "offset 0x50 is not in the DOS stub")
+
+        def changed(path, offset, name):
+            data = bytearray(read_bytes(path))
+            data[offset] ^= 0x20
+            target = os.path.join(d, name)
+            with open(target, "wb") as f:
+                f.write(data)
+            return target
+
+        results = {}
+        results["unchanged"] = self.self_check_run(skip, "crc skip unchanged", tree, archive)
+        check(results["unchanged"] is None, f"the unchanged package fails: {results['unchanged']}")
+        results["dos stub"] = self.self_check_run(
+            changed(skip, 0x50, "dosstub.exe"), "crc dos stub", tree, archive)
+        check(results["dos stub"] is None,
+              f"a changed DOS stub byte fails with OPT_CRC_SKIP_HEADERS: {results['dos stub']}")
+        # Byte 1 of the first section's name: the loader does not read it.
+        results["section table"] = self.self_check_run(
+            changed(skip, section_table + 1, "sectab.exe"), "crc section table", tree, archive)
+        check(results["section table"] == HEADER_CORRUPT_TEXT,
+              f"a changed section table byte gives {results['section table']!r}")
+        results["dos stub, no skip"] = self.self_check_run(
+            changed(plain, 0x50, "dosstub-plain.exe"), "crc dos stub plain", tree, archive)
+        check(results["dos stub, no skip"] == HEADER_CORRUPT_TEXT,
+              f"without OPT_CRC_SKIP_HEADERS a changed DOS stub byte gives "
+              f"{results['dos stub, no skip']!r}")
+        return (f"DOS stub byte 0x50 passes, section table byte {section_table + 1:#x} fails; "
+                "without the option the DOS stub byte fails too")
+
+    def case_authenticode_signing(self):
+        need_tool("osslsigncode")
+        need_tool("openssl")
+        d = self.new_case_dir("signing")
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, 9)
+        archive = os.path.join(d, "signed.zip")
+        pyzip_archive(tree, archive, names)
+        key, cert = os.path.join(d, "key.pem"), os.path.join(d, "cert.pem")
+        self.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                  "-out", cert, "-days", "2", "-subj", "/CN=Morvik Wine suite test signer"])
+        skip = self.pack(archive, os.path.join(d, "skip.exe"), "--crc", "--crc-skip-headers")
+        plain = self.pack(archive, os.path.join(d, "plain.exe"), "--crc")
+
+        def sign(path):
+            target = path.replace(".exe", "-signed.exe")
+            self.run(["osslsigncode", "sign", "-certs", cert, "-key", key,
+                      "-n", "Morvik Wine suite", "-in", path, "-out", target])
+            self.run(["osslsigncode", "verify", "-CAfile", cert, "-in", target])
+            return target
+
+        skip_signed = sign(skip)
+        plain_signed = sign(plain)
+        before, after = read_bytes(skip), read_bytes(skip_signed)
+        layout = pe_layout(before)
+        start = layout["section_table"]
+        check(len(after) > len(before), "signing appended nothing")
+        check(after[start:len(before)] == before[start:],
+              "signing changed bytes after the PE headers")
+        check(after[:start] != before[:start], "signing left the PE headers unchanged")
+        cert_rva, cert_size = struct.unpack_from("<II", after, layout["optional"] + 96 + 4 * 8)
+        check(cert_rva >= len(before) and cert_size > 0,
+              f"certificate table at {cert_rva} (+{cert_size}) is not behind the archive")
+
+        result = self.self_check_run(skip_signed, "signed skip", tree, archive)
+        check(result is None, f"the signed package with OPT_CRC_SKIP_HEADERS fails: {result}")
+        result = self.self_check_run(plain, "unsigned plain", tree, archive)
+        check(result is None, f"the unsigned package with --crc fails: {result}")
+        result = self.self_check_run(plain_signed, "signed plain", tree, archive)
+        check(result == HEADER_CORRUPT_TEXT,
+              f"the package signed without OPT_CRC_SKIP_HEADERS gives {result!r}")
+        return ("signed with --crc-skip-headers: passes and extracts; "
+                "signed with --crc only: header corrupt")
+
+    def case_no_dll_planting(self):
+        d = self.new_case_dir("planting")
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, 10)
+        archive = os.path.join(d, "plant.zip")
+        pyzip_archive(tree, archive, names)
+        folder = os.path.join(d, "downloads")
+        os.makedirs(folder)
+        package = self.pack(archive, os.path.join(folder, "setup.exe"), "--folder=C:\\plant out")
+        shutil.copy(self.helpers["planted"], os.path.join(folder, "shell32.dll"))
+        loader = shutil.copy(self.helpers["plain_loader"], folder)
+        marker = os.path.join(folder, "planted-dll-loaded.txt")
+        env = dict(self.env)
+        env["WINEDLLOVERRIDES"] = self.env["WINEDLLOVERRIDES"] + ";shell32=n,b"
+        proc = self.start_wine(package, env=env, cwd=folder)
+        try:
+            main = self.found(self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS)))
+            ids = {c["id"] for c in main["children"]}
+            self.wintool("select", main["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS))
+            rc = self.finish(proc)
+        finally:
+            self.kill(proc)
+        check(rc == 0, f"exit code {rc}, expected 0")
+        check(not os.path.exists(marker),
+              "the stub loaded the planted shell32.dll from its own folder")
+        # The stub did load Shell32.dll, from the system: it offers Browse.
+        check(115 in ids, "no Browse button: the stub did not get the system's Shell32.dll")
+        # Control: the same override and folder do plant the DLL in a program
+        # that does not restrict its search.
+        rc, _ = self.wine(loader, env=env, cwd=folder)
+        check(rc == 0, f"the control program could not load Shell32.dll ({rc})")
+        check(os.path.exists(marker), "control: the planted DLL is not picked up by a plain "
+                                      "LoadLibraryA, so this check proves nothing")
+        return "planted shell32.dll ignored (Browse offered); the unguarded control loads it"
+
+    def screenshot(self, name, region):
+        """import -window root, the virtual desktop cut out; retried until the
+        dialog's area shows something (a hang guard, not a check)."""
+        need_tool("import")
+        path = os.path.join(self.artifacts, name)
+        left, top, right, bottom = region
+        deadline = time.monotonic() + WINDOW_WAIT_MS / 1000
+        while True:
+            self.run(["import", "-window", "root", "-crop",
+                      f"{VIRTUAL_DESKTOP[0]}x{VIRTUAL_DESKTOP[1]}+0+0", "+repage", path])
+            _, spread = self.run(["convert", path, "-crop",
+                                  f"{right - left}x{bottom - top}+{left}+{top}", "+repage",
+                                  "-colorspace", "Gray", "-format", "%[fx:standard_deviation]",
+                                  "info:"])
+            if float(spread.strip() or 0) > 0.02:
+                break
+            check(time.monotonic() < deadline, f"{name}: the dialog area stays blank")
+            time.sleep(0.3)
+        _, size = self.run(["identify", "-format", "%w %h", path])
+        check(size.strip() == f"{VIRTUAL_DESKTOP[0]} {VIRTUAL_DESKTOP[1]}",
+              f"{name}: image size {size.strip()}")
+        return path
+
+    def check_centred(self, window, screen, what):
+        left, top, right, bottom = window["rect"]
+        width, height = right - left, bottom - top
+        want = ((screen[0] - width) // 2, (screen[1] - height) // 2)
+        check((left, top) == want,
+              f"{what} at {(left, top)} ({width}x{height}), centred on {screen} is {want}")
+
+    def case_dialog_screenshots(self):
+        d = self.new_case_dir("screenshots")
+        tree = os.path.join(d, "tree")
+        make_tree(tree, 11)
+        archive = os.path.join(d, "shots.zip")
+        infozip_archive(tree, archive, "-D", "-P", "pw")
+        package = self.pack(archive, os.path.join(d, "setup.exe"), "--encrypted",
+                            "--folder=C:\\shots out")
+        desktop = "morvik"
+        proc = self.start_wine("explorer", f"/desktop={desktop},"
+                               f"{VIRTUAL_DESKTOP[0]}x{VIRTUAL_DESKTOP[1]}", package)
+        notes = []
+        try:
+            events = self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS), "metrics",
+                                  desktop=desktop)
+            main = self.found(events)
+            screen = tuple([e for e in events if e.get("event") == "metrics"][0]["screen"])
+            check(screen == VIRTUAL_DESKTOP, f"the virtual desktop is {screen}")
+            self.check_centred(main, screen, "main dialog")
+            controls = {c["id"]: c for c in main["children"]}
+            check(201 in controls, "main dialog has no meter control (201)")
+            check(not controls[201]["visible"], "the meter (201) is visible at opening")
+            check(controls[109]["visible"] and controls[109]["text"] == "",
+                  f"status line at opening: {controls[109]}")
+            notes.append(os.path.relpath(self.screenshot("main_dialog.png", main["rect"]),
+                                         self.artifacts))
+
+            events = self.wintool("select", main["hwnd"], "click", "1",
+                                  "wait", "password protected", str(WINDOW_WAIT_MS),
+                                  desktop=desktop)
+            password = self.found(events)
+            self.check_centred(password, screen, "password dialog")
+            notes.append(os.path.relpath(self.screenshot("password_dialog.png", password["rect"]),
+                                         self.artifacts))
+            self.wintool("select", password["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS),
+                         "select", main["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS),
+                         desktop=desktop)
+            self.finish(proc)
+        finally:
+            self.kill(proc)
+        check(not os.path.exists(os.path.join(self.drive_c, "shots out")),
+              "files were extracted although the password was cancelled")
+        return f"centred on {VIRTUAL_DESKTOP[0]}x{VIRTUAL_DESKTOP[1]}, meter hidden; " + \
+            ", ".join(notes)
+
+    CASES = [
+        ("stub_image", case_stub_image),
+        ("manifest_as_invoker", case_manifest_as_invoker),
+        ("auto_command_line_infozip", case_auto_command_line_infozip),
+        ("auto_package_option_7zip", case_auto_option_7zip),
+        ("auto_command_line_python_zipfile", case_auto_command_line_pyzipfile),
+        ("info_box", case_info_box),
+        ("spanned_two_disks", case_spanned_two_disks),
+        ("spanned_exe_volumes", case_spanned_exe_volumes),
+        ("encrypted_password_dialog", case_encrypted_password_dialog),
+        ("damaged_crc_error", case_damaged_crc),
+        ("crc_skip_headers_real_pe", case_crc_skip_headers_pe),
+        ("authenticode_signing", case_authenticode_signing),
+        ("no_dll_planting", case_no_dll_planting),
+        # Last: a virtual desktop changes the screen size Wine reports afterwards.
+        ("dialog_screenshots", case_dialog_screenshots),
+    ]
+
+    def run_cases(self):
+        only = set(self.args.only.split(",")) if self.args.only else None
+        for name, method in self.CASES:
+            if only and name not in only:
+                continue
+            self.log(f"\n===== {name}")
+            started = time.monotonic()
+            try:
+                note = method(self)
+                status, detail = "PASS", note
+            except CaseFailure as e:
+                status, detail = "FAIL", str(e)
+            except Exception as e:  # a fault of the suite itself still fails the case
+                status, detail = "FAIL", f"{type(e).__name__}: {e}"
+                self.log(traceback.format_exc())
+            seconds = time.monotonic() - started
+            self.log(f"{status} {name} ({seconds:.1f} s): {detail}")
+            line = f"{status} {name}" + (f": {detail}" if status == "FAIL" else "")
+            print(line + (f"  [{detail}; {seconds:.1f} s]" if status == "PASS" else ""),
+                  flush=True)
+            self.results.append((name, status))
+
+
+def missing_essentials():
+    missing = [t for t in ("wine", "wineserver", "wineboot", "xvfb-run", "Xvfb",
+                                "i686-w64-mingw32-gcc")
+               if not shutil.which(t)]
+    return missing
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--stub", help="the Windows stub (default: build it)")
+    parser.add_argument("--pack", help="the native morvik-pack (default: compile it)")
+    parser.add_argument("--source-dir", default=os.path.normpath(os.path.join(HERE, "..", "..")))
+    parser.add_argument("--artifacts", help="folder for screenshots and the log")
+    parser.add_argument("--keep", action="store_true", help="keep the work folder and prefix")
+    parser.add_argument("--only", help="comma-separated case names")
+    args = parser.parse_args()
+    if not args.artifacts:
+        args.artifacts = os.path.join(args.source_dir, "build", "wine-artifacts")
+
+    missing = missing_essentials()
+    if missing:
+        print(f"SKIP: the Wine suite needs {', '.join(missing)} "
+              "(scripts/install-deps.sh --windows installs them)", flush=True)
+        return SKIP_CODE
+
+    os.environ["TZ"] = "UTC"
+    if not os.environ.get(UNDER_XVFB):
+        # One X server for the whole suite; the script runs again inside it.
+        env = dict(os.environ, **{UNDER_XVFB: "1"})
+        command = ["xvfb-run", "-a", "-s",
+                   f"-screen 0 {SCREEN[0]}x{SCREEN[1]}x24",
+                   sys.executable, os.path.abspath(__file__)] + sys.argv[1:]
+        proc = subprocess.Popen(command, env=env, start_new_session=True)
+
+        def forward(signum, _frame):
+            try:
+                os.killpg(proc.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+
+        signal.signal(signal.SIGTERM, forward)
+        signal.signal(signal.SIGINT, forward)
+        return proc.wait()
+
+    def stop(signum, _frame):
+        raise SystemExit(f"stopped by signal {signum}")
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    started = time.monotonic()
+    suite = Suite(args)
+    print(f"Wine suite: work folder {suite.work}, artifacts {suite.artifacts}", flush=True)
+    setup_error = None
+    try:
+        try:
+            suite.build_stub()
+            suite.build_pack_tool()
+            suite.build_helpers()
+            suite.make_prefix()
+        except (CaseFailure, OSError, subprocess.SubprocessError) as e:
+            setup_error = str(e)
+        if setup_error:
+            print(f"FAIL setup: {setup_error}", flush=True)
+            suite.results.append(("setup", "FAIL"))
+        else:
+            print(f"stub: {suite.stub} ({os.path.getsize(suite.stub)} bytes)", flush=True)
+            suite.run_cases()
+    finally:
+        suite.shutdown()
+        suite.log_file.close()
+        if args.keep:
+            print(f"kept {suite.work}", flush=True)
+        else:
+            shutil.rmtree(suite.work, ignore_errors=True)
+    passed = sum(1 for _, s in suite.results if s == "PASS")
+    failed = sum(1 for _, s in suite.results if s == "FAIL")
+    print(f"Wine suite took {time.monotonic() - started:.0f} s; log: "
+          f"{os.path.join(suite.artifacts, 'wine-suite.log')}", flush=True)
+    print(f"{passed} passed, {failed} failed", flush=True)
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
