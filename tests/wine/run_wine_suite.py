@@ -536,6 +536,46 @@ class Suite:
         check(not os.path.exists(unused), "the trailer's folder was used, not the command line's")
         return f"{n} files (stored and deflated) from Python zipfile, /AUTO over --folder"
 
+    def case_utf8_names(self):
+        """Names flagged as UTF-8 (7-Zip, Python zipfile) land with their real
+        characters where the ANSI code page has them; a name with a character
+        it lacks keeps its stored bytes, read in the ANSI code page."""
+        d = self.new_case_dir("utf8_names")
+        tree = os.path.join(d, "tree")
+        names = ["caf\u00e9.txt", "\u00fcber/Stra\u00dfe.txt", "\u65e5\u672c.txt"]
+        for index, name in enumerate(names):
+            path = os.path.join(tree, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(f"member {index}\n".encode())
+        cjk_as_stored = "\u65e5\u672c.txt".encode("utf-8").decode("cp1252", errors="replace")
+        expected = {"caf\u00e9.txt", "\u00fcber/Stra\u00dfe.txt", cjk_as_stored}
+        notes = []
+        for tool in ("7z", "zipfile"):
+            archive = os.path.join(d, f"{tool}.zip")
+            if tool == "7z":
+                sevenzip_archive(tree, archive)
+            else:
+                with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+                    for name in names:
+                        z.write(os.path.join(tree, name), name)
+            flagged = [m.filename for m in archive_members(archive) if m.flag_bits & 0x800]
+            check(len(flagged) >= 3, f"fixture: {tool} flagged only {flagged} as UTF-8")
+            package = self.pack(archive, os.path.join(d, f"{tool}.exe"))
+            out = self.fresh_output(f"utf8 {tool}")
+            rc = self.finish(self.start_wine(package, "-auto", f"C:\\utf8 {tool}"))
+            check(rc == 0, f"exit code {rc}, expected 0")
+            written = set()
+            for folder, _, files in os.walk(out):
+                for f in files:
+                    written.add(os.path.relpath(os.path.join(folder, f), out).replace(os.sep, "/"))
+            check(written == expected, f"{tool}: names written {sorted(written)}, "
+                  f"expected {sorted(expected)}")
+            with open(os.path.join(out, "\u00fcber/Stra\u00dfe.txt"), "rb") as f:
+                check(f.read() == b"member 1\n", f"{tool}: content of \u00fcber/Stra\u00dfe.txt")
+            notes.append(f"{tool}: {len(written)} names")
+        return ", ".join(notes)
+
     def case_info_box(self):
         d = self.new_case_dir("info")
         tree = os.path.join(d, "tree")
@@ -1024,6 +1064,7 @@ class Suite:
         ("auto_package_option_7zip", case_auto_option_7zip),
         ("auto_command_line_python_zipfile", case_auto_command_line_pyzipfile),
         ("info_box", case_info_box),
+        ("utf8_names", case_utf8_names),
         ("spanned_two_disks", case_spanned_two_disks),
         ("spanned_exe_volumes", case_spanned_exe_volumes),
         ("encrypted_password_dialog", case_encrypted_password_dialog),
