@@ -17,6 +17,7 @@ fi
 echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build build/native -j "$jobs"
+rm -rf build/native/test-tmp
 ctest --test-dir build/native -j "$jobs" --output-on-failure -LE wine
 
 [[ "${1:-}" == "--native-only" ]] && exit 0

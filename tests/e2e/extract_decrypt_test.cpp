@@ -1,0 +1,206 @@
+// Traditional PKWARE decryption end to end: the one-byte password check takes
+// its byte from the CRC-32, or from the time stamp when flag bit 3 is set; a
+// missing or wrong password ends the run at the member, and a wrong password
+// that passes the check ends it at the CRC comparison.
+#include "tests/e2e/extract_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace extract_e2e;
+
+struct CheckByteCase {
+    const char *label;
+    const char *command;
+    bool dataDescriptorFlag; // flag bit 3 as the tool sets it
+    bool flipFlag;           // the test toggles bit 3 of the first member
+};
+// Test lists and failures name the case by its label.
+void PrintTo(const CheckByteCase &c, std::ostream *out) {
+    *out << c.label;
+}
+
+class ExtractCheckByte : public ::testing::TestWithParam<CheckByteCase> {};
+
+// 7-Zip leaves bit 3 clear (check byte: high byte of the CRC-32); Info-ZIP
+// zip sets it for encrypted members, with the real sizes in the local header
+// all the same (check byte: high byte of the DOS time). With the flag
+// toggled the other byte is compared, and the right password is refused.
+TEST_P(ExtractCheckByte, ComesFromCrcOrTimeByFlagBit3) {
+    const CheckByteCase &c = GetParam();
+    std::string dir = test::TempDir("check");
+    RemovedIfPassed cleanup{dir};
+    std::map<std::string, std::string> files = {
+        {"a-text.txt", TextBytes(60000, 11)},
+        {"b-noise.bin", NoiseBytes(9000, 12)},
+        {"c-small.txt", "small\n"},
+    };
+    WriteTree(dir + "/src", files, kSourceTime);
+    test::MakeArchive(c.command, dir + "/src", dir + "/archive.zip");
+    std::string zip = test::ReadFile(dir + "/archive.zip");
+    ZipLayout layout = ReadLayout(zip);
+    ASSERT_EQ(layout.locals.size(), 3u);
+    for (const LocalRecord &r : layout.locals) {
+        ASSERT_EQ(r.flags & 0x0001, 1) << r.name << " is not encrypted";
+        ASSERT_EQ((r.flags & 0x0008) != 0, c.dataDescriptorFlag) << r.name;
+        ASSERT_EQ(DecryptedCheckByte(zip, r, "secret"), CheckByte(r)) << r.name;
+    }
+    // The two candidate bytes differ, so only the right choice passes.
+    const LocalRecord &first = layout.locals[0];
+    ASSERT_NE(uint8_t(first.modTime >> 8), uint8_t(first.crc >> 24));
+    if (c.flipFlag) {
+        Put16(zip, first.offset + 6, uint16_t(first.flags ^ 0x0008));
+        test::WriteFile(dir + "/archive.zip", zip);
+    }
+
+    test::PackOrFail(dir + "/archive.zip", dir + "/package", {"--encrypted"});
+    std::string steps = PasswordSteps();
+    if (c.flipFlag)
+        steps += ErrorStep("Incorrect password specified");
+    test::StubRun run = RunAuto(dir + "/package", dir + "/out", steps);
+    EXPECT_CLEAN_RUN(run);
+    if (c.flipFlag) {
+        EXPECT_EQ(BoxesShown(run.transcript),
+                  std::vector<BoxSeen>{ErrorBox("Incorrect password specified")});
+        EXPECT_TRUE(Tree(dir + "/out").empty());
+    } else {
+        EXPECT_TRUE(BoxesShown(run.transcript).empty()) << run.transcript;
+        EXPECT_TREE(dir + "/out", files);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, ExtractCheckByte,
+    ::testing::Values(
+        CheckByteCase{"SevenZipCrc",
+                      "TZ=UTC 7z a -tzip -psecret -mem=ZipCrypto -bso0 -bsp0 {zip} .", false,
+                      false},
+        CheckByteCase{"SevenZipFlagSet",
+                      "TZ=UTC 7z a -tzip -psecret -mem=ZipCrypto -bso0 -bsp0 {zip} .", false, true},
+        CheckByteCase{"InfoZipTime", "TZ=UTC zip -q -r -P secret {zip} .", true, false},
+        CheckByteCase{"InfoZipFlagCleared", "TZ=UTC zip -q -r -P secret {zip} .", true, true}),
+    [](const ::testing::TestParamInfo<CheckByteCase> &info) {
+        return std::string(info.param.label);
+    });
+
+// A package of three members, the middle one encrypted and stored.
+struct MixedArchive {
+    std::string dir, zip;
+    std::string first = TextBytes(3000, 21), second = NoiseBytes(7000, 22),
+                third = TextBytes(500, 23);
+    ZipLayout layout;
+};
+
+MixedArchive MakeMixedArchive() {
+    MixedArchive a;
+    a.dir = test::TempDir("mixed");
+    WriteTree(a.dir + "/src",
+              {{"first.txt", a.first}, {"second.bin", a.second}, {"third.txt", a.third}},
+              kSourceTime);
+    a.zip = a.dir + "/archive.zip";
+    test::Shell("TZ=UTC zip -q -0 archive.zip src/first.txt && "
+                "TZ=UTC zip -q -0 -P secret archive.zip src/second.bin && "
+                "TZ=UTC zip -q -0 archive.zip src/third.txt",
+                a.dir);
+    a.layout = ReadLayout(test::ReadFile(a.zip));
+    return a;
+}
+
+// Finds a password other than "secret" that passes the one-byte check.
+std::string PasswordPassingCheck(const std::string &zip, const LocalRecord &r) {
+    for (int i = 0; i < 100000; i++) {
+        std::string candidate = "guess" + std::to_string(i);
+        if (DecryptedCheckByte(zip, r, candidate) == CheckByte(r))
+            return candidate;
+    }
+    return "";
+}
+
+TEST(ExtractDecrypt, MissingOrWrongPasswordEndsTheRunAtTheMember) {
+    MixedArchive a = MakeMixedArchive();
+    RemovedIfPassed cleanup{a.dir};
+    std::string zip = test::ReadFile(a.zip);
+    ASSERT_EQ(a.layout.locals.size(), 3u);
+    const LocalRecord &member = a.layout.locals[1];
+    ASSERT_EQ(member.name, "src/second.bin");
+    ASSERT_EQ(member.flags & 0x0001, 1);
+    ASSERT_EQ(member.method, 0);
+    ASSERT_NE(DecryptedCheckByte(zip, member, "wrong"), CheckByte(member));
+
+    // A password that passes the check decrypts the stored data to other
+    // bytes, which are written whole; their CRC-32 then differs.
+    std::string lucky = PasswordPassingCheck(zip, member);
+    ASSERT_FALSE(lucky.empty());
+    ZipKeys keys(lucky);
+    keys.Decrypt(zip.substr(member.DataOffset(), 12));
+    std::string garbage =
+        keys.Decrypt(zip.substr(member.DataOffset() + 12, member.compressedSize - 12));
+
+    struct Case {
+        const char *label;
+        std::vector<std::string> packOptions;
+        std::string password; // typed into the password dialog; "" = no dialog
+        std::function<std::string(const std::string &out)> message; // "" = the run completes
+        std::map<std::string, std::string> after;
+    };
+    auto text = [](const std::string &message) {
+        return [message](const std::string &) { return message; };
+    };
+    std::string second = "src/second.bin";
+    std::vector<Case> cases = {
+        {"right password",
+         {"--encrypted"},
+         "secret",
+         text(""),
+         {{"src/", ""},
+          {"src/first.txt", a.first},
+          {second, a.second},
+          {"src/third.txt", a.third}}},
+        {"package not marked encrypted",
+         {},
+         "",
+         text("No password specified"),
+         {{"src/", ""}, {"src/first.txt", a.first}}},
+        {"wrong password",
+         {"--encrypted"},
+         "wrong",
+         text("Incorrect password specified"),
+         {{"src/", ""}, {"src/first.txt", a.first}}},
+        {"wrong password passing the check",
+         {"--encrypted"},
+         lucky,
+         [&](const std::string &out) {
+             return "ZIP damaged: file " + WindowsForm(out + "/" + second) + ": Bad CRC " +
+                    Hex8(Crc32(garbage)) + " (should be " + Hex8(member.crc) +
+                    ").  Possible cause: file transfer error.";
+         },
+         {{"src/", ""}, {"src/first.txt", a.first}, {second, garbage}}},
+    };
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string dir = test::TempDir("pw");
+        RemovedIfPassed cleanupCase{dir};
+        test::PackOrFail(a.zip, dir + "/package", c.packOptions);
+        std::string out = dir + "/out";
+        std::string message = c.message(out);
+        std::string steps = c.password.empty() ? "" : PasswordSteps(c.password);
+        std::vector<BoxSeen> boxes;
+        if (!message.empty()) {
+            steps += ErrorStep(message);
+            boxes.push_back(ErrorBox(message));
+        }
+        test::StubRun run = RunAuto(dir + "/package", out, steps);
+        EXPECT_CLEAN_RUN(run);
+        EXPECT_EQ(BoxesShown(run.transcript), boxes);
+        EXPECT_TREE(out, c.after);
+    }
+}
+
+} // namespace
