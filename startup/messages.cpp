@@ -23,15 +23,19 @@ void InflateMessageTable() {
     work[MESSAGE_GUARD_OFFSET + 1] = 0xAD;
     InflateToMemory(messageTableSource, messageTableSourceSize, work, MESSAGE_TABLE_BLOCK);
     if (memoryTargetOverflow || work[MESSAGE_GUARD_OFFSET] != 0xDE ||
-        work[MESSAGE_GUARD_OFFSET + 1] != 0xAD)
+        work[MESSAGE_GUARD_OFFSET + 1] != 0xAD) {
+        LocalFree(work);
         HeaderCorruptExit();
+    }
     // The texts are stored in the OEM character set; the template behind them
     // is left as it is.
     OemToCharBuffA((LPCSTR)work, (LPSTR)work, MessageOffsets[MSG_MAIN_DIALOG]);
 
     messageTable = (uint8_t *)AllocGlobalBlock(MESSAGE_TABLE_BLOCK);
-    if (!messageTable)
+    if (!messageTable) {
+        LocalFree(work);
         HeaderCorruptExit();
+    }
     memcpy(messageTable, work, MESSAGE_TABLE_BLOCK);
     LocalFree(work);
 }

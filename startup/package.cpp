@@ -52,6 +52,12 @@ uint32_t CrcStartOffset(const uint8_t *image, uint32_t length) {
     return start < length ? (uint32_t)start : 0xFFFFFFFFu;
 }
 
+// Refuses the package; the self-check's block goes first.
+static void RefuseImage(void *block) {
+    FreeGlobalBlock(block);
+    HeaderCorruptExit();
+}
+
 void VerifyStubImage(uint32_t length, uint32_t expected, const uint8_t *signature) {
     // The image cannot be longer than the file that holds it.
     LONG fileSize = _llseek(session.archiveFile, 0, FILE_END);
@@ -61,9 +67,9 @@ void VerifyStubImage(uint32_t length, uint32_t expected, const uint8_t *signatur
     if (!block)
         HeaderCorruptExit();
     if (_llseek(session.archiveFile, 0, FILE_BEGIN) != 0 || length == 0)
-        HeaderCorruptExit();
+        RefuseImage(block);
     if (_lread(session.archiveFile, block, length) != length)
-        HeaderCorruptExit();
+        RefuseImage(block);
 
     // Find the header by its signature: one byte tested before eight compared.
     uint32_t found = length;
@@ -74,7 +80,7 @@ void VerifyStubImage(uint32_t length, uint32_t expected, const uint8_t *signatur
         }
     }
     if (found == length)
-        HeaderCorruptExit();
+        RefuseImage(block);
     // The stored CRC itself is counted as 0.
     for (uint32_t i = found + HEADER_CRC_OFFSET; i < found + HEADER_CRC_OFFSET + 4 && i < length;
          i++)
@@ -84,12 +90,12 @@ void VerifyStubImage(uint32_t length, uint32_t expected, const uint8_t *signatur
     if (sfxHeader.options & OPT_CRC_SKIP_HEADERS) {
         start = CrcStartOffset(block, length);
         if (start == 0xFFFFFFFFu)
-            HeaderCorruptExit();
+            RefuseImage(block);
     }
     session.runningCrc = 0xFFFFFFFFu;
     UpdateCrc(block + start, length - start);
     if (~session.runningCrc != expected)
-        HeaderCorruptExit();
+        RefuseImage(block);
     FreeGlobalBlock(block);
 }
 

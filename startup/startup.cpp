@@ -95,7 +95,9 @@ void ParseCommandLine(char *tail) {
     unzipFolder[length] = 0;
 }
 
-void PackageSetUp() {
+void AssembleSignatures() {
+    // Each signature is put together from "P" and its tail, so that the stub
+    // image never holds a whole one.
     static const uint8_t tails[5][3] = {
         {'K', 3, 4}, {'K', 1, 2}, {'K', 5, 6}, {'K', '0', '0'}, {'K', 7, 8}};
     uint8_t *signatures[5] = {session.localSignature, session.centralSignature,
@@ -105,6 +107,10 @@ void PackageSetUp() {
         signatures[i][0] = 'P';
         memcpy(signatures[i] + 1, tails[i], 3);
     }
+}
+
+void PackageSetUp() {
+    AssembleSignatures();
     BuildCrcTable();
     OpenPackageFile();
     if (sfxHeader.stubCrc != 0)

@@ -31,6 +31,7 @@ extern ShellProcs shellProcs;
 char *SkipProgramName(char *commandLine);
 int StartUp(HINSTANCE programInstance, char *tail);
 void PackageSetUp();
+void AssembleSignatures();
 void ResolveLongName(char *path);
 void ParseCommandLine(char *tail);
 
