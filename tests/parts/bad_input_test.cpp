@@ -304,8 +304,9 @@ const char *WrongPassword() {
     if (!chosen.empty())
         return chosen.c_str();
     const std::string &z = Encrypted();
-    const Record &header = Find(Layout(z), "local header", "a_first.txt");
-    const Record &data = Find(Layout(z), "data", "a_first.txt");
+    std::vector<Record> records = Layout(z);
+    const Record &header = Find(records, "local header", "a_first.txt");
+    const Record &data = Find(records, "data", "a_first.txt");
     uint16_t flags = U16(z, header.start + 6);
     uint8_t check = (flags & 8) ? (uint8_t)(U16(z, header.start + 10) >> 8)
                                 : (uint8_t)(U32(z, header.start + 14) >> 24);

@@ -1,8 +1,8 @@
 // The in-process session of the Parts' unit tests: the Parts set up as
 // start-up's package set-up leaves them (without a package file), or ready
 // for a whole start-up on a package; a landing point for FatalExit; and a
-// user made of two callables. The test files
-// declare what they use in a `namespace parttest` block.
+// user made of two callables. The test files declare what they use in a
+// `namespace parttest` block.
 #include "extract/extract.h"
 #include "posix/host.h"
 #include "posix/window_host.h"
@@ -17,10 +17,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 extern const uint8_t *messageTableSource;
 extern uint32_t messageTableSourceSize;
@@ -60,11 +56,6 @@ void ResetStartupGlobals() {
 } // namespace
 
 int Landing(const std::function<void()> &body) {
-#if defined(__SANITIZE_ADDRESS__)
-    // A FatalExit leaves the blocks of the operation it ends behind, as the
-    // program does when start-up's landing point ends it: not leaks.
-    __lsan::ScopedDisabler leftBehind;
-#endif
     jmp_buf landing;
     jmp_buf *previous = session.landingPoint;
     session.landingPoint = &landing;

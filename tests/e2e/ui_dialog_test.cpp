@@ -1,0 +1,699 @@
+// The main dialog as a person uses it: the real stub run as a process under
+// the scripted user, on packages made by our builder from archives made by
+// real tools. Opening, Unzip and its refusals, the password dialog, the
+// overwrite prompt, the abort question, the delayed progress meter, auto
+// mode, a second Unzip, About, Help and Run Morvik.
+#include "tests/support/support.h"
+
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Helpers shared by the start-up and user-interface process tests
+// (startup_ui_support.cpp).
+namespace sfxe2e {
+using Files = std::vector<std::pair<std::string, std::string>>;
+std::string PythonZip(const Files &files, bool deflate);
+std::string EncryptedZip(const Files &encrypted, const std::string &password, const Files &plain);
+std::string MakePackage(const std::string &zip, const std::vector<std::string> &options,
+                        const std::string &name, const std::string &stub);
+struct PackageHeader {
+    size_t at = std::string::npos;
+    uint32_t stubCrc = 0, archiveOffset = 0, trailerOffset = 0, endRecordOffset = 0, totalSize = 0,
+             options = 0;
+    uint16_t completeMarker = 0;
+};
+PackageHeader ReadHeader(const std::string &bytes);
+void PutU32(std::string &bytes, size_t offset, uint32_t value);
+struct ShownBox {
+    std::string caption, text, owner, answer;
+    unsigned type = 0;
+};
+std::vector<ShownBox> Boxes(const std::string &transcript);
+bool Contains(const std::string &text, const std::string &part);
+std::string RegexQuote(const std::string &text);
+} // namespace sfxe2e
+
+namespace {
+
+using namespace sfxe2e;
+
+const char kTitle[] = "Morvik Self-Extractor";
+const char kOwner[] = "dialog \"Morvik Self-Extractor - setup.exe\"";
+const unsigned kErrorIcon = 0x10;
+
+// Bytes that do not compress, so that the member's data takes many blocks.
+std::string Noise(size_t size, uint32_t seed) {
+    std::string out(size, '\0');
+    for (char &c : out) {
+        seed = seed * 1103515245u + 12345u;
+        c = (char)(seed >> 23);
+    }
+    return out;
+}
+
+const Files &TwoFiles() {
+    static const Files files = {{"a.txt", "alpha\n"}, {"sub/b.txt", "bravo\n"}};
+    return files;
+}
+
+// A small file first, then one of 300 kB: about 150 output blocks, each
+// followed by a poll.
+const Files &SmallThenBig() {
+    static const Files files = {{"a.txt", "alpha\n"}, {"big.bin", Noise(300000, 7)}};
+    return files;
+}
+
+std::string Describe(const test::StubRun &run) {
+    return "exit " + std::to_string(run.process.exitCode) + "\n--- transcript\n" + run.transcript +
+           "--- stderr\n" + run.process.err;
+}
+
+std::string RealPath(const std::string &path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) ? buffer : path;
+}
+
+// The package with its recorded end record moved to offset 0 (no probe):
+// a small package, for which the dialog delays the meter.
+void MakeSmall(const std::string &package) {
+    std::string bytes = test::ReadFile(package);
+    PutU32(bytes, ReadHeader(bytes).at + 20, 0);
+    test::WriteFile(package, bytes);
+}
+
+size_t Count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// ---- opening --------------------------------------------------------------------------------
+
+// Opens the dialog on a package and checks what it shows, then closes it.
+void ExpectOpening(const std::string &name, const std::vector<std::string> &options,
+                   const test::Environment &env, const std::string &caption,
+                   const std::string &introName, const std::string &folder, bool checked) {
+    static const std::string zip = PythonZip(TwoFiles(), true);
+    std::string intro =
+        "To unzip all files in " + introName + " to the specified folder press the Unzip button.";
+    std::string script = "dialog /^" + RegexQuote(caption) + "$/\n" + "expect text 101 /^" +
+                         RegexQuote(intro) + "$/\n" + "expect text 106 /^" + RegexQuote(folder) +
+                         "$/\n" + (checked ? "expect checked 102\n" : "expect unchecked 102\n") +
+                         "expect hidden 201\n"
+                         "expect visible 109\n"
+                         "expect text 109 /^$/\n"
+                         "expect missing 115\n"
+                         "expect hidden 111\n"
+                         "expect default 1\n"
+                         "expect enabled 1\n"
+                         "press 2\n";
+    test::StubRun run = test::RunStub(MakePackage(zip, options, name, ""), {}, script, env);
+    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    EXPECT_TRUE(Boxes(run.transcript).empty()) << Describe(run);
+}
+
+TEST(UiMainDialog, OpeningCaptionAndIntro) {
+    const std::string name24 = "abcdefghijklmnopqrst.exe", name25 = "abcdefghijklmnopqrstu.exe";
+    ASSERT_EQ(name24.size(), 24u);
+    ASSERT_EQ(name25.size(), 25u);
+    const std::string setup = "setup.exe", caption = "Morvik Self-Extractor - ";
+    struct Row {
+        std::string name;
+        std::vector<std::string> options;
+        std::string caption, introName;
+    } rows[] = {
+        {setup, {}, caption + setup, setup},
+        {name24, {}, caption + name24, name24},
+        {name25, {}, caption + name25, "this self-extractor file"},
+        {setup, {"--title-caption"}, "Setup", setup},
+        {setup, {"--title-caption", "--custom-title", "--title=Acme Tools"}, "Acme Tools", setup},
+        {setup, {"--title-caption", "--title=Acme Tools"}, "Setup", setup}, // title ignored
+        {setup, {"--custom-title", "--title=Acme Tools"}, caption + setup, setup},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.caption);
+        std::vector<std::string> options = row.options;
+        options.push_back("--folder=x");
+        ExpectOpening(row.name, options, {}, row.caption, row.introName, "x", false);
+    }
+}
+
+TEST(UiMainDialog, OpeningFolderFieldAndCheckBox) {
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    std::string tmp = test::TempDir("tmp"), temp = test::TempDir("temp");
+    std::string windows = test::TempDir("windows");
+    struct Row {
+        const char *what;
+        std::vector<std::string> options;
+        test::Environment env;
+        std::string folder;
+        bool checked;
+    } rows[] = {
+        {"the trailer's folder", {"--folder=C:\\Trailer"}, {}, "C:\\Trailer", false},
+        {"the overwrite bit ticks the box", {"--folder=x", "--overwrite"}, {}, "x", true},
+        {"\".\" is the current folder", {"--folder=."}, {}, cwd, false},
+        {"\".\\\" is not", {"--folder=.\\"}, {}, ".\\", false},
+        {"no folder: TMP first", {}, {{"TMP", tmp}, {"TEMP", temp}}, tmp, false},
+        {"no folder: TMP loses a trailing backslash",
+         {},
+         {{"TMP", "C:\\TEMP\\"}},
+         "C:\\TEMP",
+         false},
+        {"no folder: a drive root keeps it", {}, {{"TMP", "C:\\"}}, "C:\\", false},
+        {"no folder: then TEMP", {}, {{"TEMP", temp}}, temp, false},
+        {"no folder: then TEMP in the Windows folder",
+         {},
+         {{"MORVIK_WINDIR", windows}},
+         windows + "\\TEMP",
+         false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ExpectOpening("setup.exe", row.options, row.env, "Morvik Self-Extractor - setup.exe",
+                      "setup.exe", row.folder, row.checked);
+    }
+    EXPECT_TRUE(test::Exists(windows + "/TEMP")) << "the Windows folder's TEMP is created";
+}
+
+// ---- Unzip and its refusals -----------------------------------------------------------------
+
+TEST(UiMainDialog, UnzipResultAndFolderRefusals) {
+    const std::string result = "2 file(s) unzipped successfully";
+    const std::string unsafe = "The selected folder contains unsupported\ncharacters, please "
+                               "choose a different folder.";
+    struct Row {
+        const char *what;
+        std::string typed; // "{out}" is the output folder; nothing typed when empty
+        std::string codePage;
+        std::string boxText;
+        unsigned boxType;
+        bool unzips;
+    } rows[] = {
+        {"the trailer folder", "", "1252", result, 0, true},
+        {"an empty folder field", "\"\"", "1252", "No folder specified.", kErrorIcon, false},
+        {"a double-byte character with 0x5C under code page 932", "\"{out}\\x95\\x5Cx\"", "932",
+         unsafe, kErrorIcon, false},
+        {"the same bytes under code page 1252", "\"{out}\\x95\\x5Cx\"", "1252", result, 0, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = test::TempDir("out") + "/unzipped";
+        std::string package =
+            MakePackage(PythonZip(TwoFiles(), true), {"--folder=" + out}, "setup.exe", "");
+        std::string script = "dialog \"Morvik\"\n";
+        if (!row.typed.empty()) {
+            std::string typed = row.typed;
+            size_t at = typed.find("{out}");
+            if (at != std::string::npos)
+                typed.replace(at, 5, out);
+            script += "type 106 " + typed + "\n";
+        }
+        script += "press 1\n"
+                  "box any \"\" -> ok\n"
+                  "expect enabled 1\n"
+                  "expect default 2\n" +
+                  std::string(row.unzips ? "expect text 109 \"" + result + "\"\n" : "") +
+                  "press 2\n";
+        test::StubRun run =
+            test::RunStub(package, {}, script, {{"MORVIK_ANSI_CODEPAGE", row.codePage}});
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        std::vector<ShownBox> boxes = Boxes(run.transcript);
+        ASSERT_EQ(boxes.size(), 1u) << Describe(run);
+        EXPECT_EQ(boxes[0].text, row.boxText);
+        EXPECT_EQ(boxes[0].type, row.boxType);
+        EXPECT_EQ(boxes[0].caption, kTitle);
+        EXPECT_EQ(boxes[0].owner, kOwner);
+        EXPECT_EQ(Contains(run.transcript, "Password"), false);
+        if (row.typed.empty()) {
+            EXPECT_EQ(test::ReadFile(out + "/sub/b.txt"), "bravo\n") << Describe(run);
+        }
+        if (!row.unzips) {
+            EXPECT_FALSE(test::Exists(out)) << "nothing is unzipped";
+        }
+    }
+}
+
+// ---- the password dialog --------------------------------------------------------------------
+
+TEST(UiPassword, CancelEmptyOkAndLongPasswords) {
+    std::string password254;
+    for (int i = 0; i < 254; ++i)
+        password254 += (char)('a' + i % 26);
+    const std::string passwordDialog = "dialog \"Morvik Self-Extractor - Password\"\n";
+    struct Row {
+        const char *what;
+        std::string password; // of the archive
+        std::string steps;    // in the password dialog
+        std::string after;    // back in the main dialog
+        bool unzips;
+    } rows[] = {
+        {"Cancel: Unzip enabled again, nothing unzipped", "secret", "escape\n",
+         "dialog \"Morvik Self-Extractor - setup\"\nexpect enabled 1\nexpect default 2\n"
+         "press 2\n",
+         false},
+        {"OK with an empty field does nothing", "secret",
+         "press 1\n" + passwordDialog + "type 402 \"secret\"\npress 1\n",
+         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n", true},
+        {"300 characters typed: the first 254 count", password254,
+         "type 402 \"" + password254 + std::string(46, 'Z') + "\"\npress 1\n",
+         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n", true},
+        {"253 characters are another password", password254,
+         "type 402 \"" + password254.substr(0, 253) + "\"\npress 1\n",
+         "box ok \"Incorrect password specified\" icon=error -> ok\n", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = test::TempDir("out") + "/unzipped";
+        std::string package = MakePackage(EncryptedZip(TwoFiles(), row.password, {}),
+                                          {"--encrypted", "--folder=" + out}, "setup.exe", "");
+        test::StubRun run =
+            test::RunStub(package, {}, "press 1\n" + passwordDialog + row.steps + row.after);
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(test::Exists(out + "/sub/b.txt"), row.unzips) << Describe(run);
+        if (row.unzips) {
+            EXPECT_EQ(test::ReadFile(out + "/a.txt"), "alpha\n");
+        }
+    }
+}
+
+// ---- the overwrite prompt -------------------------------------------------------------------
+
+TEST(UiOverwritePrompt, YesNoCancelAndTheCheckBox) {
+    struct Row {
+        const char *what;
+        std::string steps; // before Unzip, then at the prompt
+        std::string answer;
+        std::string a;   // a.txt afterwards
+        bool bUnzipped;  // b.txt afterwards
+        std::string end; // after the run
+    } rows[] = {
+        {"Yes replaces the file", "", "yes", "alpha\n", true,
+         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n"},
+        {"No skips it", "", "no", "old\n", true,
+         "box ok \"1 file(s) unzipped successfully\" -> ok\npress 2\n"},
+        {"Cancel ends the run and the dialog", "", "cancel", "old\n", false, ""},
+        {"the check box answers for the user", "check 102\n", "", "alpha\n", true,
+         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = test::TempDir("out");
+        test::WriteFile(out + "/a.txt", "old\n");
+        std::string package =
+            MakePackage(PythonZip({{"a.txt", "alpha\n"}, {"b.txt", "bravo\n"}}, true),
+                        {"--folder=" + out}, "setup.exe", "");
+        std::string script = row.steps + "press 1\n";
+        if (!row.answer.empty())
+            script +=
+                "box yesnocancel /^File .*a\\.txt already exists\\.  Overwrite file\\?$/ -> " +
+                row.answer + "\n";
+        test::StubRun run = test::RunStub(package, {}, script + row.end);
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(test::ReadFile(out + "/a.txt"), row.a);
+        EXPECT_EQ(test::Exists(out + "/b.txt"), row.bUnzipped);
+        if (!row.answer.empty()) {
+            EXPECT_EQ(Boxes(run.transcript).at(0).owner, kOwner);
+        }
+    }
+}
+
+// ---- the abort question ---------------------------------------------------------------------
+
+TEST(UiAbortQuestion, NoGoesOnYesEndsTheRun) {
+    std::string out = test::TempDir("out");
+    std::string package =
+        MakePackage(PythonZip({{"big.bin", Noise(300000, 11)}, {"last.txt", "last\n"}}, true),
+                    {"--folder=" + out}, "setup.exe", "");
+    const std::string question = "box yesno /^Abort unzip operation\\?$/ icon=question default=no";
+    // A character without its key-transition bit is dropped; a click on
+    // Close or a key on the dialog asks. The hourglass shows all along.
+    test::StubRun run = test::RunStub(package, {},
+                                      "press 1\n"
+                                      "polls 3\n"
+                                      "expect cursor wait\n"
+                                      "char 106 x\n"
+                                      "polls 2\n"
+                                      "click 2\n" +
+                                          question + " -> no\n" +
+                                          "polls 3\n"
+                                          "expect cursor wait\n"
+                                          "key dialog space\n" +
+                                          question + " -> yes\n");
+    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    std::vector<ShownBox> boxes = Boxes(run.transcript);
+    ASSERT_EQ(boxes.size(), 2u) << "no result box after an abort\n" << Describe(run);
+    for (const ShownBox &box : boxes) {
+        EXPECT_EQ(box.type, 0x124u);
+        EXPECT_EQ(box.owner, kOwner);
+    }
+    EXPECT_TRUE(Contains(run.transcript, "dialog ended"));
+    // What was written stays; the run stopped inside the big member.
+    EXPECT_LT(test::ReadFile(out + "/big.bin").size(), 300000u);
+    EXPECT_FALSE(test::Exists(out + "/last.txt"));
+}
+
+// ---- the delayed progress meter -------------------------------------------------------------
+
+const char kMeterAtOnce[] = "press 1\n"
+                            "polls 1\n"
+                            "expect visible 201\n"
+                            "expect hidden 109\n"
+                            "box ok \"file(s) unzipped successfully\" -> ok\n"
+                            "expect hidden 201\n"
+                            "press 2\n";
+const char kMeterDelayed[] = "press 1\n"
+                             "polls 1\n"
+                             "expect hidden 201\n"
+                             "expect visible 109\n"
+                             "box ok \"file(s) unzipped successfully\" -> ok\n"
+                             "expect hidden 201\n"
+                             "press 2\n";
+
+// A package, built from a stripped copy of the stub so that its end record
+// can lie below 0x80000, whose end record lies at `offset`; "" when the
+// stripped stub is too large for that.
+std::string PackageWithEndRecordAt(uint32_t offset) {
+    std::string dir = test::TempDir("stripped");
+    std::string stub = dir + "/morvik-sfx";
+    test::Shell("strip -o '" + stub + "' '" + test::StubPath() + "'");
+    size_t stubSize = test::ReadFile(stub).size();
+    std::string folder = dir + "/out";
+    const size_t trailer = folder.size() + 5; // the folder and five terminators
+    // The end record of a one-member stored archive lies a fixed distance
+    // behind the member's data; measure it, then size the member.
+    std::string probe = test::ReadFile(PythonZip({{"pad.bin", std::string(1000, 'p')}}, false));
+    size_t fixed = probe.rfind("PK\x05\x06") - 1000;
+    if (stubSize + trailer + fixed + 60000 > offset)
+        return "";
+    size_t padding = offset - stubSize - trailer - fixed;
+    std::string package = MakePackage(PythonZip({{"pad.bin", Noise(padding, 5)}}, false),
+                                      {"--folder=" + folder}, "setup.exe", stub);
+    EXPECT_EQ(ReadHeader(test::ReadFile(package)).endRecordOffset, offset);
+    return package;
+}
+
+TEST(UiDelayedMeter, SmallPackagesWaitLargeOrSpannedShowAtOnce) {
+    std::string zip = PythonZip(SmallThenBig(), true);
+    auto Folder = [] { return "--folder=" + test::TempDir("out"); };
+    std::string small = MakePackage(zip, {Folder()}, "setup.exe", "");
+    MakeSmall(small);
+    std::string large = MakePackage(zip, {Folder()}, "setup.exe", "");
+    ASSERT_GE(ReadHeader(test::ReadFile(large)).endRecordOffset, 0x80000u);
+
+    std::string spanOut = test::TempDir("span");
+    test::PackOrFail(zip, spanOut + "/setup.exe", {"--spanned", Folder()});
+    std::string devices = test::TempDir("dosdevices");
+    ASSERT_EQ(symlink((spanOut + "/disk1").c_str(), (devices + "/a:").c_str()), 0);
+    std::string spanned = spanOut + "/disk1/setup.EXE";
+    MakeSmall(spanned); // small, but spanned
+
+    struct Row {
+        const char *what;
+        std::string package;
+        bool delayed;
+    } rows[] = {
+        {"end record at 0", small, true},
+        {"end record at 0x7FFFF", PackageWithEndRecordAt(0x7FFFF), true},
+        {"end record at 0x80000", PackageWithEndRecordAt(0x80000), false},
+        {"end record far beyond", large, false},
+        {"spanned", spanned, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.package.empty()) {
+            printf("note: the stripped stub is too large for \"%s\"\n", row.what);
+            continue;
+        }
+        test::StubRun run =
+            test::RunStub(row.package, {}, row.delayed ? kMeterDelayed : kMeterAtOnce,
+                          {{"MORVIK_DOSDEVICES", devices}});
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(Contains(run.transcript, "timer 69 set: 500"), row.delayed) << Describe(run);
+    }
+}
+
+TEST(UiDelayedMeter, TicksBeforeDuringAndAfterARun) {
+    const std::string result = "box ok \"file(s) unzipped successfully\" -> ok\n";
+    struct Row {
+        const char *what;
+        bool existingA, encrypted;
+        std::string script;
+        std::function<void(const std::string &transcript)> check;
+    } rows[] = {
+        {"a tick early in the run shows the meter", false, false,
+         "press 1\npolls 2\nadvance 500\npolls 1\nexpect visible 201\nexpect hidden 109\n" +
+             result + "expect hidden 201\npress 2\n",
+         [](const std::string &t) { EXPECT_EQ(Count(t, "timer 69 tick"), 1u); }},
+        {"a tick past a third of the data leaves the status line", false, false,
+         "press 1\npolls 100\nadvance 500\npolls 1\nexpect hidden 201\nexpect visible 109\n"
+         "expect text 109 \"Unzipping big.bin\"\n" +
+             result + "press 2\n",
+         [](const std::string &t) {
+             EXPECT_EQ(Count(t, "timer 69 tick"), 1u);
+             EXPECT_LT(t.find("timer 69 tick"), t.find("timer 69 killed"));
+         }},
+        {"a tick while the overwrite box is open is ignored", true, false,
+         "press 1\nbox yesnocancel \"already exists\"\nadvance 500\nexpect hidden 201\n"
+         "answer yes\npolls 1\nexpect hidden 201\nadvance 500\npolls 1\nexpect visible 201\n" +
+             result + "press 2\n",
+         [](const std::string &t) { EXPECT_EQ(Count(t, "timer 69 tick"), 2u); }},
+        {"a tick under the password dialog is ignored; after Cancel it stops the timer", false,
+         true,
+         "press 1\ndialog \"Password\"\nadvance 500\nescape\ndialog \"setup.exe\"\n"
+         "expect hidden 201\nadvance 500\nexpect hidden 201\nexpect visible 109\n"
+         "advance 500\npress 2\n",
+         [](const std::string &t) {
+             EXPECT_EQ(Count(t, "timer 69 tick"), 2u) << "no tick after the timer stopped";
+             EXPECT_EQ(Count(t, "timer 69 killed"), 1u);
+             EXPECT_LT(t.rfind("timer 69 tick"), t.find("timer 69 killed"));
+         }},
+        {"no tick after a run that ended first", false, false,
+         "press 1\n" + result + "advance 1000\nexpect hidden 201\npress 2\n",
+         [](const std::string &t) {
+             EXPECT_EQ(Count(t, "timer 69 tick"), 0u);
+             EXPECT_EQ(Count(t, "timer 69 killed"), 1u);
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = test::TempDir("out");
+        if (row.existingA)
+            test::WriteFile(out + "/a.txt", "old\n");
+        std::string zip = row.encrypted ? EncryptedZip(SmallThenBig(), "pw", {})
+                                        : PythonZip(SmallThenBig(), true);
+        std::vector<std::string> options = {"--folder=" + out};
+        if (row.encrypted)
+            options.push_back("--encrypted");
+        std::string package = MakePackage(zip, options, "setup.exe", "");
+        MakeSmall(package);
+        test::StubRun run = test::RunStub(package, {}, row.script);
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        row.check(run.transcript);
+    }
+}
+
+// ---- auto mode ------------------------------------------------------------------------------
+
+uint32_t Crc32(const std::string &bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return ~crc;
+}
+
+TEST(UiAutoMode, CompletedRunClosesFailedRunAborts) {
+    // Stored members, so that a changed byte of data is a changed byte of a file.
+    std::string zip = PythonZip({{"a.txt", "alpha\n"}, {"b.txt", "bravo\n"}}, false);
+    char damaged[32];
+    snprintf(damaged, sizeof damaged, "%08x (should be %08x)", Crc32("alphb\n"), Crc32("alpha\n"));
+    struct Row {
+        const char *what;
+        bool damage;
+        std::string script;
+        bool bUnzipped;
+    } rows[] = {
+        {"completed: no box, the dialog closes", false, "", true},
+        {"failed: the error box, then the dialog ends", true,
+         "box ok \"Bad CRC\" icon=error -> ok\n", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = test::TempDir("out");
+        std::string package = MakePackage(zip, {"--auto", "--folder=" + out}, "setup.exe", "");
+        if (row.damage) {
+            std::string bytes = test::ReadFile(package);
+            size_t at = bytes.find("alpha\n", ReadHeader(bytes).archiveOffset);
+            ASSERT_NE(at, std::string::npos);
+            bytes[at + 4] = 'b';
+            test::WriteFile(package, bytes);
+        }
+        test::StubRun run = test::RunStub(package, {}, row.script);
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_TRUE(Contains(run.transcript, "dialog ended")) << Describe(run);
+        EXPECT_EQ(test::Exists(out + "/b.txt"), row.bUnzipped);
+        std::vector<ShownBox> boxes = Boxes(run.transcript);
+        if (!row.damage) {
+            EXPECT_TRUE(boxes.empty()) << Describe(run);
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u) << Describe(run);
+        EXPECT_EQ(boxes[0].text.rfind("ZIP damaged: file ", 0), 0u) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, std::string("a.txt: Bad CRC ") + damaged +
+                                                ".  Possible cause: file transfer error."))
+            << boxes[0].text;
+        EXPECT_EQ(boxes[0].owner, kOwner);
+    }
+}
+
+// ---- a second Unzip -------------------------------------------------------------------------
+
+TEST(UiMainDialog, SecondUnzipCountsAgainAndAsksForThePasswordWhenNeeded) {
+    const std::string password = "dialog \"Password\"\ntype 402 \"pw\"\npress 1\n";
+    const std::string two = "box ok /^2 file\\(s\\) unzipped successfully$/ -> ok\n";
+    struct Row {
+        const char *what;
+        std::string zip;
+        bool encrypted;
+        std::string secondRun; // after Unzip is pressed again
+    } rows[] = {
+        {"plain archive", PythonZip(TwoFiles(), true), false, two},
+        {"last member encrypted: asked again", EncryptedZip(TwoFiles(), "pw", {}), true,
+         password + two},
+        {"last member plain: not asked, the password is kept",
+         EncryptedZip({{"a.txt", "alpha\n"}}, "pw", {{"sub/b.txt", "bravo\n"}}), true, two},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = test::TempDir("out");
+        std::vector<std::string> options = {"--folder=" + out};
+        if (row.encrypted)
+            options.push_back("--encrypted");
+        std::string package = MakePackage(row.zip, options, "setup.exe", "");
+        std::string script = "press 1\n" + (row.encrypted ? password : "") + two +
+                             "expect default 2\n"
+                             "expect enabled 1\n"
+                             "check 102\n"
+                             "press 1\n" +
+                             row.secondRun + "expect default 2\npress 2\n";
+        test::StubRun run = test::RunStub(package, {}, script);
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(test::ReadFile(out + "/a.txt"), "alpha\n");
+        EXPECT_EQ(test::ReadFile(out + "/sub/b.txt"), "bravo\n");
+    }
+}
+
+// ---- About and Help -------------------------------------------------------------------------
+
+TEST(UiMainDialog, AboutAndHelpTexts) {
+    std::string package = MakePackage(PythonZip(TwoFiles(), true), {"--folder=x"}, "setup.exe", "");
+    test::StubRun run = test::RunStub(package, {},
+                                      "press 112\n"
+                                      "box ok \"Morvik Self-Extractor\" -> ok\n"
+                                      "press 104\n"
+                                      "box ok \"setup.exe\" -> ok\n"
+                                      "dialog \"Morvik\"\n"
+                                      "press 2\n");
+    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    std::vector<ShownBox> boxes = Boxes(run.transcript);
+    ASSERT_EQ(boxes.size(), 2u) << Describe(run);
+    for (const ShownBox &box : boxes) {
+        EXPECT_EQ(box.caption, kTitle);
+        EXPECT_EQ(box.type, 0u);
+        EXPECT_EQ(box.owner, kOwner);
+    }
+    EXPECT_EQ(boxes[0].text.rfind("This self-extracting Zip file was created by the Morvik "
+                                  "Self-Extractor",
+                                  0),
+              0u)
+        << boxes[0].text;
+    EXPECT_EQ(boxes[1].text,
+              "To unzip all files in setup.exe press the \"Unzip\" button. Files will be unzipped "
+              "to the folder specified in the \"Unzip To Folder\" field. This folder will be "
+              "created if it does not exist.\n\nYou can also unzip this file with a standard zip "
+              "utility like Morvik or PKUNZIP.");
+}
+
+// ---- Run Morvik -----------------------------------------------------------------------------
+
+TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
+    std::string tools = test::TempDir("manager");
+    std::string program = tools + "/morvik-manager";
+    std::string missing = tools + "/not-installed";
+    test::WriteFile(program, "#!/bin/sh\n"
+                             "printf '%s\\n' \"$#\" \"$@\" > \"$0.args.tmp\" && "
+                             "mv \"$0.args.tmp\" \"$0.args\"\n");
+    test::Shell("chmod +x '" + program + "'");
+    const std::string key = "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\command=";
+    const std::string notFound = "box ok \"Morvik not found on your system.\" -> ok\npress 2\n";
+
+    std::string zip = PythonZip(TwoFiles(), true);
+    std::string plain = MakePackage(zip, {"--folder=x"}, "setup.exe", "");
+    std::string spanOut = test::TempDir("span");
+    test::PackOrFail(zip, spanOut + "/setup.exe", {"--spanned", "--folder=x"});
+    std::string devices = test::TempDir("dosdevices");
+    ASSERT_EQ(symlink((spanOut + "/disk1").c_str(), (devices + "/a:").c_str()), 0);
+
+    struct Row {
+        const char *what;
+        std::string registry; // "" for no value
+        std::string package;
+        std::string script;     // after the dialog opened
+        std::string handedOver; // "" when the program is not started
+    } rows[] = {
+        {"not registered", "", plain, "press 113\n" + notFound, ""},
+        {"program and %1", key + program + " %1", plain, "press 113\n", RealPath(plain)},
+        {"whatever follows the blank is replaced", key + program + " /open \"%1\"", plain,
+         "press 113\n", RealPath(plain)},
+        {"a value without a blank gets one", key + program, plain, "press 113\n", RealPath(plain)},
+        {"Shift held", key + program + " %1", plain, "shift down\npress 113\n" + notFound, ""},
+        {"program missing: no message, the dialog stays", key + missing + " %1", plain,
+         "press 113\npress 2\n", ""},
+        {"a spanned set on .ZIP volumes", key + program + " %1", spanOut + "/disk1/setup.EXE",
+         "press 113\n", "A:\\setup.zip"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string registry = test::TempDir("registry") + "/registry.txt";
+        test::WriteFile(registry, row.registry.empty() ? "" : row.registry + "\n");
+        test::ProcessResult cleared = test::Run({"rm", "-f", program + ".args"});
+        ASSERT_EQ(cleared.exitCode, 0);
+        test::StubRun run =
+            test::RunStub(row.package, {}, "dialog \"Morvik\"\n" + row.script,
+                          {{"MORVIK_REGISTRY", registry}, {"MORVIK_DOSDEVICES", devices}});
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        std::vector<ShownBox> boxes = Boxes(run.transcript);
+        if (Contains(row.script, "not found")) {
+            ASSERT_EQ(boxes.size(), 1u) << Describe(run);
+            EXPECT_EQ(boxes[0].text.rfind("Morvik not found on your system.\n\n", 0), 0u);
+            EXPECT_EQ(boxes[0].type, 0u);
+        } else {
+            EXPECT_TRUE(boxes.empty()) << Describe(run);
+        }
+        if (row.handedOver.empty()) {
+            EXPECT_FALSE(test::Exists(program + ".args"));
+            continue;
+        }
+        // The program runs on its own; wait for what it writes, within bounds.
+        for (int i = 0; i < 500 && !test::Exists(program + ".args"); ++i)
+            usleep(20000);
+        EXPECT_EQ(test::ReadFile(program + ".args"), "1\n" + row.handedOver + "\n")
+            << Describe(run);
+    }
+}
+
+} // namespace
