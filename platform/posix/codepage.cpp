@@ -85,6 +85,17 @@ void AppendUtf8(std::string &out, unsigned codePoint) {
     }
 }
 
+char UnicodeTo1252(unsigned codePoint) {
+    if (codePoint < 0x80)
+        return static_cast<char>(codePoint);
+    for (unsigned b = 0x80; b < 0x100; ++b)
+        if (kCp1252ToUnicode[b] == codePoint)
+            return static_cast<char>(b);
+    return '?';
+}
+
+} // namespace
+
 // Decodes one UTF-8 character at p; returns its length, or 0 when the bytes
 // there are not a valid character.
 size_t DecodeUtf8(const unsigned char *p, size_t left, unsigned *codePoint) {
@@ -115,17 +126,6 @@ size_t DecodeUtf8(const unsigned char *p, size_t left, unsigned *codePoint) {
     *codePoint = c;
     return n;
 }
-
-char UnicodeTo1252(unsigned codePoint) {
-    if (codePoint < 0x80)
-        return static_cast<char>(codePoint);
-    for (unsigned b = 0x80; b < 0x100; ++b)
-        if (kCp1252ToUnicode[b] == codePoint)
-            return static_cast<char>(b);
-    return '?';
-}
-
-} // namespace
 
 unsigned AnsiCodePage() {
     if (codePage == 0) {

@@ -13,6 +13,9 @@ std::string AnsiToUtf8(const char *ansi, size_t length);
 std::string AnsiToUtf8(const char *ansi);
 std::string Utf8ToAnsi(const std::string &utf8);
 void ResetCodePage();
+// Decodes one UTF-8 character at p; returns its length, or 0 when the bytes
+// there are not a valid character (overlong forms and surrogates included).
+size_t DecodeUtf8(const unsigned char *p, size_t left, unsigned *codePoint);
 
 // Paths and drives (drives.cpp).
 std::string DosDevicesFolder();           // empty when none is configured

@@ -10,37 +10,14 @@
 
 namespace {
 
-// Decodes UTF-8 into code points; false when the bytes are not valid UTF-8
-// (overlong forms, surrogates and values past U+10FFFF included).
+// Decodes UTF-8 into code points; false when the bytes are not valid UTF-8.
 bool DecodeUtf8(const unsigned char *p, size_t length, std::vector<unsigned> &out) {
-    size_t i = 0;
-    while (i < length) {
-        unsigned c = p[i];
-        size_t n;
-        unsigned minimum;
-        if (c < 0x80) {
-            out.push_back(c);
-            i++;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 2, minimum = 0x80, c &= 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 3, minimum = 0x800, c &= 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 4, minimum = 0x10000, c &= 0x07;
-        } else {
+    for (size_t i = 0; i < length;) {
+        unsigned codePoint;
+        size_t n = host::DecodeUtf8(p + i, length - i, &codePoint);
+        if (n == 0)
             return false;
-        }
-        if (length - i < n)
-            return false;
-        for (size_t k = 1; k < n; k++) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (p[i + k] & 0x3F);
-        }
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        out.push_back(c);
+        out.push_back(codePoint);
         i += n;
     }
     return true;
@@ -80,8 +57,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
     if (!text || wideSize < 0)
         return 0;
     size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
-    std::string utf8 = codePage == CP_UTF8 ? std::string(text, count)
-                                           : host::AnsiToUtf8(text, count);
+    std::string utf8 =
+        codePage == CP_UTF8 ? std::string(text, count) : host::AnsiToUtf8(text, count);
     std::vector<unsigned> points;
     if (!DecodeUtf8((const unsigned char *)utf8.data(), utf8.size(), points)) {
         if (flags & MB_ERR_INVALID_CHARS)

@@ -1,7 +1,7 @@
 // Helpers of the start-up and user-interface process tests: archives made by
 // real tools, packages made by our builder, the SfxHeader of a package file,
 // and the message boxes read back from the scripted user's transcript.
-// The test files that use them declare them in a `namespace sfxe2e` block.
+#include "tests/e2e/startup_ui_support.h"
 #include "tests/support/support.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +13,6 @@
 #include <vector>
 
 namespace sfxe2e {
-
-using Files = std::vector<std::pair<std::string, std::string>>;
 
 // Writes `files` (name -> content) below a fresh folder and returns it.
 static std::string WriteTree(const Files &files) {
@@ -76,15 +74,7 @@ std::string MakePackage(const std::string &zip, const std::vector<std::string> &
 
 // ---- the SfxHeader in a package file -------------------------------------------------
 
-extern const std::string kSignature;
 const std::string kSignature("QVD\x01sfx\x02", 8);
-
-struct PackageHeader {
-    size_t at = std::string::npos; // file offset of the signature
-    uint32_t stubCrc = 0, archiveOffset = 0, trailerOffset = 0, endRecordOffset = 0, totalSize = 0,
-             options = 0;
-    uint16_t completeMarker = 0;
-};
 
 static uint32_t GetU32(const std::string &bytes, size_t offset) {
     uint32_t v = 0;
@@ -116,11 +106,6 @@ PackageHeader ReadHeader(const std::string &bytes) {
 }
 
 // ---- message boxes from the transcript ---------------------------------------------------
-
-struct ShownBox {
-    std::string caption, text, owner, answer;
-    unsigned type = 0;
-};
 
 // Reads a string quoted by the transcript ("...", with \n \r \t \" \\) at `pos`.
 static std::string Unquote(const std::string &line, size_t &pos) {
