@@ -18,6 +18,9 @@ void InflateToMemory(const uint8_t *block, uint32_t length, uint8_t *target, uin
 extern BOOL memoryTargetOverflow;
 void FlushWindow(uint32_t count);
 void FlushOutput();
+// Counts, sums, writes and polls one whole block that lies at `block`: the
+// output buffer, or a piece of the window or the input block.
+void FlushBlock(const uint8_t *block);
 void CheckWrite(UINT written);
 unsigned MeterPercent();
 void CopyStoredMember();

@@ -108,6 +108,15 @@ int InflateStream() {
 void FlushWindow(uint32_t count) {
     const uint8_t *from = session.window;
     while (count > 0) {
+        // A whole block with nothing held before it is counted, summed and
+        // written straight from the window: the same bytes, writes and polls
+        // as through the output buffer, without copying them there first.
+        if (!session.inflatingToMemory && session.outputCount == 0 && count >= OUTPUT_BLOCK) {
+            FlushBlock(from);
+            from += OUTPUT_BLOCK;
+            count -= OUTPUT_BLOCK;
+            continue;
+        }
         uint32_t piece = OUTPUT_BLOCK - (uint32_t)session.outputCount;
         if (piece > count)
             piece = count;
@@ -144,6 +153,13 @@ void FlushOutput() {
         session.outputCount = 0;
         return;
     }
+    FlushBlock(session.outputBuffer);
+}
+
+// The flush of a full block that lies at `block`: the output buffer, or a
+// piece of the window.
+void FlushBlock(const uint8_t *block) {
+    session.outputCount = OUTPUT_BLOCK;
     session.bytesDecoded += (uint32_t)session.outputCount;
     if (session.bytesDecoded >= session.meterMark + 65536u) {
         session.meterMark = session.bytesDecoded;
@@ -154,9 +170,8 @@ void FlushOutput() {
             UpdateWindow(session.mainWindow);
         }
     }
-    UpdateCrc(session.outputBuffer, (uint32_t)session.outputCount);
-    CheckWrite(
-        _lwrite(session.outputFile, (LPCSTR)session.outputBuffer, (UINT)session.outputCount));
+    UpdateCrc(block, (uint32_t)session.outputCount);
+    CheckWrite(_lwrite(session.outputFile, (LPCSTR)block, (UINT)session.outputCount));
     session.outputPtr = session.outputBuffer;
     session.outputCount = 0;
 }
@@ -179,6 +194,13 @@ void CopyStoredMember() {
             if (loaded == 0)
                 return;
             session.inputAvail = loaded; // the whole block, its first byte included
+        }
+        if (session.outputCount == 0 && session.inputAvail >= OUTPUT_BLOCK) {
+            // A whole block goes out straight from the input block.
+            FlushBlock(session.inputPtr);
+            session.inputPtr += OUTPUT_BLOCK;
+            session.inputAvail -= OUTPUT_BLOCK;
+            continue;
         }
         uint32_t piece = OUTPUT_BLOCK - (uint32_t)session.outputCount;
         if (piece > (uint32_t)session.inputAvail)

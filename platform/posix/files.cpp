@@ -15,12 +15,52 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 
 namespace host {
 namespace {
 
 std::set<int> openFiles;
+
+// Read-ahead of handles opened for reading only. The program reads its
+// package a record at a time and member data in blocks of 2048 bytes; one
+// system call per 64 KiB serves them from here. What the program reads, and
+// where _llseek says it stands, are exactly as without it.
+enum { kReadAhead = 64 * 1024, kMaxReadAhead = 64 };
+struct ReadAhead {
+    int fd = -1; // the descriptor it belongs to; -1 when free
+    char *data = nullptr;
+    size_t pos = 0; // unread bytes are [pos, len)
+    size_t len = 0;
+    off_t end = 0; // the descriptor's own offset: just past data[len - 1]
+};
+ReadAhead readAheads[kMaxReadAhead];
+
+ReadAhead *ReadAheadOf(int fd) {
+    for (ReadAhead &r : readAheads)
+        if (r.fd == fd)
+            return &r;
+    return nullptr;
+}
+
+void StartReadAhead(int fd) {
+    for (ReadAhead &r : readAheads) {
+        if (r.fd != -1)
+            continue;
+        if (!r.data && !(r.data = static_cast<char *>(malloc(kReadAhead))))
+            return; // no memory: plain reads
+        r.fd = fd;
+        r.pos = r.len = 0;
+        r.end = 0; // a file is opened at its start
+        return;
+    }
+}
+
+void EndReadAhead(int fd) {
+    if (ReadAhead *r = ReadAheadOf(fd))
+        r->fd = -1;
+}
 
 // The simulated full disk of MORVIK_FAIL_WRITES_AFTER / HostFailWritesAfter.
 bool writeLimitLoaded = false;
@@ -62,6 +102,8 @@ HFILE OpenHostFile(const std::string &path, int flags, mode_t mode) {
         close(fd);
         return HFILE_ERROR;
     }
+    if ((flags & O_ACCMODE) == O_RDONLY)
+        StartReadAhead(fd);
     return Register(fd);
 }
 
@@ -150,6 +192,45 @@ UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
         return host::kUintError;
     char *to = static_cast<char *>(buffer);
     UINT done = 0;
+    if (host::ReadAhead *r = host::ReadAheadOf(fd)) {
+        while (done < count) {
+            if (r->pos < r->len) {
+                size_t n = std::min<size_t>(r->len - r->pos, count - done);
+                memcpy(to + done, r->data + r->pos, n);
+                r->pos += n;
+                done += static_cast<UINT>(n);
+                continue;
+            }
+            if (count - done >= static_cast<UINT>(host::kReadAhead)) {
+                // A large read goes straight to the caller.
+                while (done < count) {
+                    ssize_t n = read(fd, to + done, count - done);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n < 0) {
+                        r->end = lseek(fd, 0, SEEK_CUR);
+                        return done > 0 ? done : host::kUintError;
+                    }
+                    if (n == 0)
+                        break;
+                    done += static_cast<UINT>(n);
+                    r->end += n;
+                }
+                return done;
+            }
+            ssize_t n = read(fd, r->data, host::kReadAhead);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return done > 0 ? done : host::kUintError;
+            if (n == 0)
+                return done;
+            r->pos = 0;
+            r->len = static_cast<size_t>(n);
+            r->end += n;
+        }
+        return done;
+    }
     while (done < count) {
         ssize_t n = read(fd, to + done, count - done);
         if (n < 0 && errno == EINTR)
@@ -219,6 +300,29 @@ LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
     default:
         return HFILE_ERROR;
     }
+    if (host::ReadAhead *r = host::ReadAheadOf(fd)) {
+        // Within what read-ahead holds the move costs no system call; any
+        // other move empties it and puts the descriptor where the program
+        // stands.
+        off_t here = r->end - static_cast<off_t>(r->len - r->pos);
+        off_t target = whence == SEEK_SET ? offset : whence == SEEK_CUR ? here + offset : -1;
+        off_t start = r->end - static_cast<off_t>(r->len);
+        if (target >= start && target <= r->end) {
+            r->pos = static_cast<size_t>(target - start);
+            return target > INT32_MAX ? HFILE_ERROR : static_cast<LONG>(target);
+        }
+        r->pos = r->len = 0;
+        off_t at = whence == SEEK_END ? lseek(fd, offset, SEEK_END)
+                   : target < 0       ? -1
+                                      : lseek(fd, target, SEEK_SET);
+        if (at < 0) {
+            lseek(fd, here, SEEK_SET); // a refused move leaves the position as it was
+            r->end = here;
+            return HFILE_ERROR;
+        }
+        r->end = at;
+        return at > INT32_MAX ? HFILE_ERROR : static_cast<LONG>(at);
+    }
     off_t at = lseek(fd, offset, whence);
     if (at < 0 || at > INT32_MAX)
         return HFILE_ERROR;
@@ -230,6 +334,7 @@ HFILE WINAPI _lclose(HFILE file) {
     if (fd < 0)
         return HFILE_ERROR;
     host::openFiles.erase(fd);
+    host::EndReadAhead(fd);
     // The descriptor is gone whatever close reports (Linux never retries).
     return (close(fd) == 0 || errno == EINTR) ? 0 : HFILE_ERROR;
 }
@@ -244,8 +349,16 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
         return INVALID_HANDLE_VALUE; // a path ending in a separator names no entry
     std::string hostPath = host::ToHostPath(path);
     struct stat st;
-    if (hostPath.empty() || (stat(hostPath.c_str(), &st) != 0 && lstat(hostPath.c_str(), &st) != 0))
+    // One system call for the usual entry: lstat answers alone unless the
+    // entry is a symbolic link, which is followed when it leads somewhere (a
+    // dangling link is reported as itself, as before).
+    if (hostPath.empty() || lstat(hostPath.c_str(), &st) != 0)
         return INVALID_HANDLE_VALUE;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (stat(hostPath.c_str(), &target) == 0)
+            st = target;
+    }
     memset(data, 0, sizeof *data);
     data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     host::ToFileTime(st.st_ctim, &data->ftCreationTime);

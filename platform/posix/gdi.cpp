@@ -71,8 +71,24 @@ HostDc *NewDc() {
     return raw;
 }
 
+// A released context leaves no record behind: a long extraction paints the
+// meter thousands of times.
 void ReleaseDc(HostDc *dc) {
     G().dcs.erase(dc);
+    auto &store = G().dcStore;
+    for (auto it = store.begin(); it != store.end(); ++it) {
+        if (it->get() == dc) {
+            store.erase(it);
+            break;
+        }
+    }
+}
+
+// Keeps the newest records only, dropping the oldest half at a time.
+template <typename T> void KeepRecent(std::vector<T> &records, const T &record) {
+    if (records.size() >= 2 * HOST_PAINTS_KEPT)
+        records.erase(records.begin(), records.begin() + HOST_PAINTS_KEPT);
+    records.push_back(record);
 }
 
 LONG CellHeight(const HostGdiObject *font) {
@@ -101,14 +117,9 @@ void HostEndPaintDc(HDC dc) {
     HostDc *d = LiveDc(dc);
     if (d == nullptr)
         return;
-    auto keep = [](std::vector<HostPaint> &paints, const HostPaint &paint) {
-        if (paints.size() >= 2 * HOST_PAINTS_KEPT)
-            paints.erase(paints.begin(), paints.begin() + HOST_PAINTS_KEPT);
-        paints.push_back(paint);
-    };
     if (d->window != nullptr && d->window->alive)
-        keep(d->window->paints, d->paint);
-    keep(G().paintLog, d->paint);
+        KeepRecent(d->window->paints, d->paint);
+    KeepRecent(G().paintLog, d->paint);
     if (G().painting == d)
         G().painting = nullptr;
     ReleaseDc(d);
@@ -167,7 +178,7 @@ HFONT WINAPI CreateFontIndirectA(const LOGFONTA *font) {
     HostGdiObject *raw = object.get();
     G().store.push_back(std::move(object));
     G().objects.insert(raw);
-    G().fontsCreated.push_back(raw->font);
+    KeepRecent(G().fontsCreated, raw->font);
     if (G().painting != nullptr)
         G().painting->paint.fontsCreated++;
     return raw;
@@ -191,6 +202,13 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
         if (dc->font == object)
             return FALSE; // still selected
     G().objects.erase(object);
+    auto &store = G().store;
+    for (auto it = store.begin(); it != store.end(); ++it) {
+        if (it->get() == object) {
+            store.erase(it); // the object itself goes, not only its entry
+            break;
+        }
+    }
     return TRUE;
 }
 

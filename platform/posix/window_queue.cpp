@@ -93,8 +93,15 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT first, UINT last, UINT rem
     MSG found;
     bool removing = (remove & PM_REMOVE) != 0;
     if (!HostTakeMessage(&found, filter, first, last, removing)) {
-        HostCurrentUser().OnPoll(++Ui().polls);
-        if (!HostTakeMessage(&found, filter, first, last, removing))
+        // A user acts by posting input or moving the clock; when it did
+        // neither, the queue is still empty and a second look is spared
+        // (the abort poll runs once per 2048 bytes written).
+        HostUiState &ui = Ui();
+        size_t queued = ui.queue.size();
+        uint64_t now = ui.now;
+        HostCurrentUser().OnPoll(++ui.polls);
+        if ((ui.queue.size() == queued && ui.now == now) ||
+            !HostTakeMessage(&found, filter, first, last, removing))
             return FALSE;
     }
     if (msg != nullptr)
