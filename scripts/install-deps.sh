@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ python3 zlib1g-dev googletest libgtest-dev
-          zip unzip p7zip-full libarchive-tools tmux)
+          zip unzip p7zip-full libarchive-tools tmux clang-14 libclang-rt-14-dev llvm-14)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xdotool imagemagick
              osslsigncode)
