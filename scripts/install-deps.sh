@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ python3 zlib1g-dev googletest libgtest-dev
           zip unzip p7zip-full libarchive-tools tmux clang-14 libclang-rt-14-dev llvm-14)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xdotool imagemagick
+  packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xdotool imagemagick openssl
              osslsigncode)
 fi
 
@@ -23,5 +23,5 @@ if ((${#missing[@]})); then
   SUDO=""
   [[ $(id -u) -ne 0 ]] && SUDO=sudo
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
