@@ -304,47 +304,11 @@ inline std::ostream &operator<<(std::ostream &out, const BoxSeen &box) {
                << box.answer << ", caption " << Quoted(box.caption) << "}";
 }
 
-// Reads a string quoted as the transcript quotes it, from `at` (at the quote).
-inline std::string Unquote(const std::string &line, size_t &at) {
-    std::string out;
-    for (at++; at < line.size() && line[at] != '"'; at++) {
-        if (line[at] != '\\') {
-            out += line[at];
-            continue;
-        }
-        char c = line[++at];
-        out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-    }
-    at++;
-    return out;
-}
-
 // Every message box of the run, in order, with the button that answered it.
 inline std::vector<BoxSeen> BoxesShown(const std::string &transcript) {
     std::vector<BoxSeen> boxes;
-    size_t start = 0;
-    while (start < transcript.size()) {
-        size_t end = transcript.find('\n', start);
-        if (end == std::string::npos)
-            end = transcript.size();
-        std::string line = transcript.substr(start, end - start);
-        start = end + 1;
-        if (line.compare(0, 4, "box ") != 0)
-            continue;
-        size_t shown = line.find(" shown: caption ");
-        size_t answered = line.find(" answered ");
-        if (shown != std::string::npos) {
-            size_t at = shown + 16;
-            BoxSeen box;
-            box.caption = Unquote(line, at);
-            at = line.find("text ", at) + 5;
-            box.text = Unquote(line, at);
-            box.type = unsigned(std::stoul(line.substr(line.find("type ", at) + 5), nullptr, 16));
-            boxes.push_back(box);
-        } else if (answered != std::string::npos && !boxes.empty()) {
-            boxes.back().answer = line.substr(answered + 10);
-        }
-    }
+    for (const test::TranscriptBox &box : test::TranscriptBoxes(transcript))
+        boxes.push_back({box.text, box.type, box.answer, box.caption});
     return boxes;
 }
 

@@ -107,54 +107,8 @@ PackageHeader ReadHeader(const std::string &bytes) {
 
 // ---- message boxes from the transcript ---------------------------------------------------
 
-// Reads a string quoted by the transcript ("...", with \n \r \t \" \\) at `pos`.
-static std::string Unquote(const std::string &line, size_t &pos) {
-    std::string out;
-    if (pos >= line.size() || line[pos] != '"')
-        return out;
-    for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
-        char c = line[pos];
-        if (c == '\\' && pos + 1 < line.size()) {
-            char e = line[++pos];
-            c = e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
-        }
-        out += c;
-    }
-    ++pos;
-    return out;
-}
-
 std::vector<ShownBox> Boxes(const std::string &transcript) {
-    std::vector<ShownBox> boxes;
-    size_t start = 0;
-    while (start < transcript.size()) {
-        size_t end = transcript.find('\n', start);
-        if (end == std::string::npos)
-            end = transcript.size();
-        std::string line = transcript.substr(start, end - start);
-        start = end + 1;
-        if (line.compare(0, 4, "box ") != 0)
-            continue;
-        size_t at = line.find(" shown: caption ");
-        if (at != std::string::npos) {
-            ShownBox box;
-            size_t pos = at + 16;
-            box.caption = Unquote(line, pos);
-            pos += 6; // " text "
-            box.text = Unquote(line, pos);
-            pos += 6; // " type "
-            box.type = (unsigned)std::stoul(line.substr(pos), nullptr, 16);
-            size_t owner = line.find("] owner ", pos);
-            if (owner != std::string::npos)
-                box.owner = line.substr(owner + 8);
-            boxes.push_back(box);
-            continue;
-        }
-        at = line.find(" answered ");
-        if (at != std::string::npos && !boxes.empty())
-            boxes.back().answer = line.substr(at + 10);
-    }
-    return boxes;
+    return test::TranscriptBoxes(transcript);
 }
 
 bool Contains(const std::string &text, const std::string &part) {

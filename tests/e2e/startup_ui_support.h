@@ -3,6 +3,8 @@
 // our builder, the package header, and the boxes a run showed.
 #pragma once
 
+#include "tests/support/support.h"
+
 #include <stdint.h>
 
 #include <string>
@@ -24,10 +26,7 @@ struct PackageHeader {
 };
 PackageHeader ReadHeader(const std::string &bytes);
 void PutU32(std::string &bytes, size_t offset, uint32_t value);
-struct ShownBox {
-    std::string caption, text, owner, answer;
-    unsigned type = 0;
-};
+using ShownBox = test::TranscriptBox;
 std::vector<ShownBox> Boxes(const std::string &transcript);
 bool Contains(const std::string &text, const std::string &part);
 std::string RegexQuote(const std::string &text);

@@ -22,9 +22,15 @@ extern char **environ;
 
 namespace test {
 
-const char *StubPath() { return MORVIK_SFX_PATH; }
-const char *PackPath() { return MORVIK_PACK_PATH; }
-std::string SourceDir() { return MORVIK_SOURCE_DIR; }
+const char *StubPath() {
+    return MORVIK_SFX_PATH;
+}
+const char *PackPath() {
+    return MORVIK_PACK_PATH;
+}
+std::string SourceDir() {
+    return MORVIK_SOURCE_DIR;
+}
 
 void MakeDirs(const std::string &path) {
     std::string partial;
@@ -181,8 +187,8 @@ void MakeArchive(const std::string &command, const std::string &from, const std:
 
 ProcessResult Pack(const std::string &zip, const std::string &out,
                    const std::vector<std::string> &options, const std::string &stub) {
-    std::vector<std::string> argv = {PackPath(), "--stub", stub.empty() ? StubPath() : stub,
-                                     "--zip", zip, "--out", out};
+    std::vector<std::string> argv = {
+        PackPath(), "--stub", stub.empty() ? StubPath() : stub, "--zip", zip, "--out", out};
     argv.insert(argv.end(), options.begin(), options.end());
     return Run(argv);
 }
@@ -215,6 +221,56 @@ StubRun RunStub(const std::string &package, const std::vector<std::string> &args
     run.process = Run(argv, full);
     run.transcript = ReadFile(transcriptPath);
     return run;
+}
+
+// Reads a string quoted by the transcript ("...", with \n \r \t \" \\) at `pos`.
+static std::string Unquote(const std::string &line, size_t &pos) {
+    std::string out;
+    if (pos >= line.size() || line[pos] != '"')
+        return out;
+    for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
+        char c = line[pos];
+        if (c == '\\' && pos + 1 < line.size()) {
+            char e = line[++pos];
+            c = e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
+        }
+        out += c;
+    }
+    ++pos;
+    return out;
+}
+
+std::vector<TranscriptBox> TranscriptBoxes(const std::string &transcript) {
+    std::vector<TranscriptBox> boxes;
+    size_t start = 0;
+    while (start < transcript.size()) {
+        size_t end = transcript.find('\n', start);
+        if (end == std::string::npos)
+            end = transcript.size();
+        std::string line = transcript.substr(start, end - start);
+        start = end + 1;
+        if (line.compare(0, 4, "box ") != 0)
+            continue;
+        size_t at = line.find(" shown: caption ");
+        if (at != std::string::npos) {
+            TranscriptBox box;
+            size_t pos = at + 16;
+            box.caption = Unquote(line, pos);
+            pos += 6; // " text "
+            box.text = Unquote(line, pos);
+            pos += 6; // " type "
+            box.type = (unsigned)std::stoul(line.substr(pos), nullptr, 16);
+            size_t owner = line.find("] owner ", pos);
+            if (owner != std::string::npos)
+                box.owner = line.substr(owner + 8);
+            boxes.push_back(box);
+            continue;
+        }
+        at = line.find(" answered ");
+        if (at != std::string::npos && !boxes.empty())
+            boxes.back().answer = line.substr(at + 10);
+    }
+    return boxes;
 }
 
 } // namespace test

@@ -64,6 +64,15 @@ struct StubRun {
 StubRun RunStub(const std::string &package, const std::vector<std::string> &args,
                 const std::string &script, const Environment &env = {});
 
+// A message box as the scripted user's transcript records it, with the
+// button that answered it ("" while unanswered).
+struct TranscriptBox {
+    std::string caption, text, owner, answer;
+    unsigned type = 0;
+};
+// Every message box of a run, in order.
+std::vector<TranscriptBox> TranscriptBoxes(const std::string &transcript);
+
 const char *StubPath();
 const char *PackPath();
 std::string SourceDir();
