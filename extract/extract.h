@@ -10,6 +10,9 @@
 enum { END_OF_INPUT = -1 };
 void BuildCrcTable();
 void UpdateCrc(const uint8_t *bytes, uint32_t count);
+// The raw CRC-32 register (no preset, no complement) carried over `count`
+// bytes; carry-less multiplication where the processor has it.
+uint32_t CrcFold(uint32_t crc, const uint8_t *bytes, uint32_t count);
 int NextByte();
 int InflateStream();
 // Inflates an embedded raw DEFLATE block into target, never writing past

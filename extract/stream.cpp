@@ -27,10 +27,8 @@ void BuildCrcTable() {
 }
 
 void UpdateCrc(const uint8_t *bytes, uint32_t count) {
-    // zlib's crc32 is the same CRC with the preset and complement folded in,
-    // and several times faster than a byte-wise table loop.
-    if (count)
-        session.runningCrc = ~(uint32_t)crc32(~session.runningCrc, bytes, count);
+    // The same CRC as a byte-wise walk of crcTable, many times faster.
+    session.runningCrc = CrcFold(session.runningCrc, bytes, count);
 }
 
 int NextByte() {
