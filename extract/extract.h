@@ -25,6 +25,8 @@ void FlushOutput();
 // output buffer, or a piece of the window or the input block.
 void FlushBlock(const uint8_t *block);
 void CheckWrite(UINT written);
+// Ends the extraction with the write-error message naming outputPath.
+void ReportWriteError();
 unsigned MeterPercent();
 void CopyStoredMember();
 // Ends an inflater that a FatalExit left behind; harmless when none is open.

@@ -211,8 +211,13 @@ void ExtractMember() {
             _lwrite(session.outputFile, (LPCSTR)session.outputBuffer, (UINT)session.outputCount));
     }
     SetMemberTimes();
-    _lclose(session.outputFile);
+    // Bytes a write accepted can still fail to reach the disk until the file
+    // is closed (write-behind caches, full network shares): a failed close is
+    // a write error, or the member would count as done with data missing.
+    HFILE closing = session.outputFile;
     session.outputFile = 0;
+    if (_lclose(closing) == HFILE_ERROR)
+        ReportWriteError();
 
     uint32_t crc = ~session.runningCrc;
     if (crc != session.header.crc32) {

@@ -175,12 +175,15 @@ void FlushBlock(const uint8_t *block) {
 }
 
 void CheckWrite(UINT written) {
-    if (written == (UINT)HFILE_ERROR || written != (UINT)session.outputCount) {
-        wsprintfA(session.messageBuffer, MessageText(MSG_WRITE_ERROR), session.outputPath);
-        ErrorExit(session.messageBuffer);
-    }
+    if (written == (UINT)HFILE_ERROR || written != (UINT)session.outputCount)
+        ReportWriteError();
     if (PollAbort())
         FatalExit(FATAL_ERROR);
+}
+
+void ReportWriteError() {
+    wsprintfA(session.messageBuffer, MessageText(MSG_WRITE_ERROR), session.outputPath);
+    ErrorExit(session.messageBuffer);
 }
 
 // A stored member: its bytes go from the input block to the output buffer a

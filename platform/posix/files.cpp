@@ -62,6 +62,73 @@ void EndReadAhead(int fd) {
         r->fd = -1;
 }
 
+// Write-behind of handles opened for writing. The program writes its output
+// in blocks of 2048 bytes; they are gathered here and go to the file 64 KiB
+// at a time. Whatever touches the file other than a write (a read, a seek, a
+// time stamp, the close) sends what is gathered first, so the file looks
+// exactly as if every write had gone straight through. A failure to send is
+// never lost: it fails the write that sent, or else it stays with the handle
+// and _lclose reports it.
+enum { kWriteBehind = 64 * 1024, kMaxWriteBehind = 64 };
+struct WriteBehind {
+    int fd = -1; // the descriptor it belongs to; -1 when free
+    char *data = nullptr;
+    size_t len = 0;      // bytes gathered and not yet sent
+    bool failed = false; // a send failed since the handle was opened
+};
+WriteBehind writeBehinds[kMaxWriteBehind];
+
+WriteBehind *WriteBehindOf(int fd) {
+    for (WriteBehind &w : writeBehinds)
+        if (w.fd == fd)
+            return &w;
+    return nullptr;
+}
+
+void StartWriteBehind(int fd) {
+    for (WriteBehind &w : writeBehinds) {
+        if (w.fd != -1)
+            continue;
+        if (!w.data && !(w.data = static_cast<char *>(malloc(kWriteBehind))))
+            return; // no memory: plain writes
+        w.fd = fd;
+        w.len = 0;
+        w.failed = false;
+        return;
+    }
+}
+
+// Writes `count` bytes to the descriptor; returns how many went.
+size_t WriteAll(int fd, const char *from, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = write(fd, from + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+// Sends what the handle has gathered; false when any of it could not go.
+bool SendGathered(WriteBehind *w) {
+    if (!w)
+        return true;
+    if (w->len > 0) {
+        if (WriteAll(w->fd, w->data, w->len) != w->len)
+            w->failed = true;
+        w->len = 0;
+    }
+    return !w->failed;
+}
+
+void EndWriteBehind(int fd) {
+    if (WriteBehind *w = WriteBehindOf(fd))
+        w->fd = -1;
+}
+
 // The simulated full disk of MORVIK_FAIL_WRITES_AFTER / HostFailWritesAfter.
 bool writeLimitLoaded = false;
 long long writeLimit = -1; // bytes that may still be written in total; -1: no limit
@@ -104,6 +171,8 @@ HFILE OpenHostFile(const std::string &path, int flags, mode_t mode) {
     }
     if ((flags & O_ACCMODE) == O_RDONLY)
         StartReadAhead(fd);
+    else
+        StartWriteBehind(fd);
     return Register(fd);
 }
 
@@ -141,6 +210,16 @@ int FdOf(HFILE file) {
         return -1;
     int fd = file - 1;
     return openFiles.count(fd) ? fd : -1;
+}
+
+bool SendPendingWrites(int fd) {
+    return SendGathered(WriteBehindOf(fd));
+}
+
+void SendAllPendingWrites() {
+    for (WriteBehind &w : writeBehinds)
+        if (w.fd != -1)
+            SendGathered(&w);
 }
 
 void ResetFiles() {
@@ -189,6 +268,8 @@ HFILE WINAPI _lcreat(LPCSTR path, int attributes) {
 UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
     int fd = host::FdOf(file);
     if (fd < 0 || (!buffer && count > 0))
+        return host::kUintError;
+    if (!host::SendPendingWrites(fd))
         return host::kUintError;
     char *to = static_cast<char *>(buffer);
     UINT done = 0;
@@ -248,8 +329,11 @@ UINT WINAPI _lwrite(HFILE file, LPCSTR buffer, UINT count) {
     int fd = host::FdOf(file);
     if (fd < 0)
         return host::kUintError;
+    host::WriteBehind *w = host::WriteBehindOf(fd);
     if (count == 0) {
         // As on Windows, writing nothing cuts the file at the file position.
+        if (!host::SendGathered(w))
+            return host::kUintError;
         off_t at = lseek(fd, 0, SEEK_CUR);
         if (at < 0 || ftruncate(fd, at) != 0)
             return host::kUintError;
@@ -266,25 +350,32 @@ UINT WINAPI _lwrite(HFILE file, LPCSTR buffer, UINT count) {
         if (left < static_cast<long long>(count))
             allowed = static_cast<UINT>(left);
     }
-    UINT done = 0;
-    while (done < allowed) {
-        ssize_t n = write(fd, buffer + done, allowed - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (done == 0)
-                return host::kUintError;
-            break;
+    if (w && allowed == count && !w->failed) {
+        // Gathered: sent once the buffer is full, or before anything else
+        // touches the file.
+        if (w->len + count > static_cast<size_t>(host::kWriteBehind) && !host::SendGathered(w))
+            return host::kUintError;
+        if (count <= static_cast<UINT>(host::kWriteBehind)) {
+            memcpy(w->data + w->len, buffer, count);
+            w->len += count;
+            host::bytesWritten += count;
+            return count;
         }
-        done += static_cast<UINT>(n);
     }
+    // Straight through: a write larger than the buffer, a handle without
+    // one, or the simulated full disk, which must fail at the exact byte.
+    if (!host::SendGathered(w))
+        return host::kUintError;
+    UINT done = static_cast<UINT>(host::WriteAll(fd, buffer, allowed));
     host::bytesWritten += done;
+    if (done == 0 && allowed > 0)
+        return host::kUintError; // the system refused the first byte
     return done;
 }
 
 LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
     int fd = host::FdOf(file);
-    if (fd < 0)
+    if (fd < 0 || !host::SendPendingWrites(fd))
         return HFILE_ERROR;
     int whence;
     switch (origin) {
@@ -333,10 +424,15 @@ HFILE WINAPI _lclose(HFILE file) {
     int fd = host::FdOf(file);
     if (fd < 0)
         return HFILE_ERROR;
+    // What was gathered goes out first; a failure to send it, now or
+    // earlier, is this close's failure, so that no lost byte goes unreported.
+    bool sent = host::SendPendingWrites(fd);
     host::openFiles.erase(fd);
     host::EndReadAhead(fd);
+    host::EndWriteBehind(fd);
     // The descriptor is gone whatever close reports (Linux never retries).
-    return (close(fd) == 0 || errno == EINTR) ? 0 : HFILE_ERROR;
+    bool closed = close(fd) == 0 || errno == EINTR;
+    return sent && closed ? 0 : HFILE_ERROR;
 }
 
 // ---- folders ------------------------------------------------------------------

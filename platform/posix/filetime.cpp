@@ -89,6 +89,9 @@ BOOL WINAPI SetFileTime(HANDLE file, const FILETIME *, const FILETIME *access,
     const int fd = host::FdOf(static_cast<HFILE>(reinterpret_cast<intptr_t>(file)));
     if (fd < 0)
         return FALSE;
+    // Gathered writes go out first, or they would move the time set here. A
+    // failure to send stays with the handle for _lclose to report.
+    host::SendPendingWrites(fd);
     struct timespec times[2];
     const FILETIME *given[2] = {access, write};
     for (int i = 0; i < 2; ++i) {

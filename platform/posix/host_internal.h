@@ -28,6 +28,10 @@ void ResetDrives();
 
 // File handles (files.cpp).
 int FdOf(HFILE file); // -1 when the handle is not an open file of ours
+// Sends what a handle's write-behind holds; false when a send failed, now or
+// before, for that handle. The files.cpp comment on write-behind says why.
+bool SendPendingWrites(int fd);
+void SendAllPendingWrites(); // before the process ends
 void ResetFiles();
 
 // Process and memory (process.cpp, memory.cpp).

@@ -201,6 +201,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 }
 
 void WINAPI ExitProcess(UINT code) {
+    host::SendAllPendingWrites(); // as Windows does for a handle left open
     fflush(nullptr);
     exit(static_cast<int>(code));
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <functional>
 #include <map>
 #include <string>
@@ -382,6 +384,23 @@ std::vector<FailureCase> FailureCases() {
                  "Error writing to " + InOut(f, "second.bin") + ".  Possible cause: disk full.";
              f.after = firstOnly;
              f.after["second.bin"] = Members().at("second.bin").substr(0, 3000);
+         }},
+        // The disk refuses the second member's bytes only once they are
+        // sent, at the close (the file is a link to /dev/full, which refuses
+        // every byte): still the write error, not a member counted as done.
+        {"DiskFullAtClose",
+         [=](Failure &f) {
+             PackPatched(f, MakeZip(f, kZipStored), {});
+             test::MakeDirs(f.out);
+             ASSERT_EQ(symlink("/dev/full", (f.out + "/second.bin").c_str()), 0);
+             std::string question =
+                 "File " + InOut(f, "second.bin") + " already exists.  Overwrite file?";
+             f.steps = "box yesnocancel " + Quoted(question) + " -> yes\n";
+             f.boxesBefore = {{question, kOverwriteBox, "Yes"}};
+             f.message =
+                 "Error writing to " + InOut(f, "second.bin") + ".  Possible cause: disk full.";
+             f.after = firstOnly;
+             f.after["second.bin"] = "-> /dev/full";
          }},
     };
 }

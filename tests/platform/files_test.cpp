@@ -2,6 +2,7 @@
 #include "host_test_support.h"
 
 #include <string.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -139,6 +140,76 @@ TEST_F(FilesTest, WriteFailureFromTheEnvironmentCountsAllHandles) {
     ASSERT_NE(third, HFILE_ERROR);
     EXPECT_EQ(_lwrite(third, "abcdefgh", 8), 8u) << "HostReset re-reads the environment";
     _lclose(third);
+}
+
+// Output goes to the file in gathered pieces; the file must look, to every
+// call and at every point the program can see, as if each write went through.
+TEST_F(FilesTest, GatheredWritesAreInTheFileBeforeAnythingElseTouchesIt) {
+    std::string block(2048, 'x');
+    std::string expected;
+    HFILE file = _lcreat(Path("out.bin").c_str(), 0);
+    ASSERT_NE(file, HFILE_ERROR);
+    for (int i = 0; i < 40; i++) { // 80 KiB: more than one gathering
+        block[0] = static_cast<char>('A' + i % 26);
+        ASSERT_EQ(_lwrite(file, block.data(), 2048), 2048u);
+        expected += block;
+    }
+    EXPECT_EQ(_llseek(file, 0, FILE_CURRENT), static_cast<LONG>(expected.size()));
+    EXPECT_EQ(_llseek(file, 2048, FILE_BEGIN), 2048);
+    char head[2] = {};
+    EXPECT_EQ(_lread(file, head, 1), 1u);
+    EXPECT_EQ(head[0], 'B') << "a read sees what was written just before";
+    EXPECT_EQ(_llseek(file, 0, FILE_END), static_cast<LONG>(expected.size()));
+    EXPECT_EQ(_lwrite(file, "tail", 4), 4u);
+    expected += "tail";
+
+    // A time stamp set after the last write stays: nothing is written later.
+    FILETIME stamp;
+    ASSERT_TRUE(
+        DosDateTimeToFileTime(static_cast<WORD>((2001 - 1980) << 9 | 2 << 5 | 3), 0, &stamp));
+    ASSERT_TRUE(SetFileTime(reinterpret_cast<HANDLE>(static_cast<intptr_t>(file)), nullptr, nullptr,
+                            &stamp));
+    EXPECT_EQ(_lclose(file), 0);
+    EXPECT_EQ(ReadTextFile(Path("out.bin")), expected);
+    struct stat st;
+    ASSERT_EQ(stat(Path("out.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 981158400) << "2001-02-03 00:00 UTC, not the time of a late write";
+}
+
+TEST_F(FilesTest, AFailureToSendGatheredBytesIsReportedByALaterCallOrTheClose) {
+    // /dev/full refuses every byte with "no space left".
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    std::string block(2048, 'x');
+    HFILE file = _lopen("/dev/full", OF_WRITE);
+    ASSERT_NE(file, HFILE_ERROR);
+    EXPECT_EQ(_lwrite(file, block.data(), 2048), 2048u) << "accepted and gathered";
+    EXPECT_EQ(_lclose(file), HFILE_ERROR) << "the bytes never arrived: the close fails";
+
+    file = _lopen("/dev/full", OF_WRITE);
+    ASSERT_NE(file, HFILE_ERROR);
+    bool refused = false;
+    for (int i = 0; i < 64 && !refused; i++)
+        refused = _lwrite(file, block.data(), 2048) == kUintError;
+    EXPECT_TRUE(refused) << "a write that has to send the gathered bytes fails";
+    EXPECT_EQ(_lclose(file), HFILE_ERROR) << "and the failure stays with the handle";
+}
+
+TEST_F(FilesTest, ExitProcessSendsWhatAnOpenHandleGathered) {
+    std::string path = Path("left-open.bin");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HFILE file = _lcreat(path.c_str(), 0);
+        if (file == HFILE_ERROR || _lwrite(file, "not lost", 8) != 8)
+            _exit(3);
+        ExitProcess(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadTextFile(path), "not lost");
 }
 
 TEST_F(FilesTest, FindFirstFileReportsNameAndKind) {

@@ -164,6 +164,11 @@ static void Walk(const std::string &root, const std::string &relative,
         if (S_ISDIR(info.st_mode)) {
             tree[child + "/"] = "";
             Walk(root, child, tree);
+        } else if (S_ISLNK(info.st_mode)) {
+            // A link is listed with its target, never followed.
+            char target[4096];
+            ssize_t n = readlink((root + "/" + child).c_str(), target, sizeof target);
+            tree[child] = "-> " + std::string(target, n > 0 ? size_t(n) : 0);
         } else {
             tree[child] = ReadFile(root + "/" + child);
         }
