@@ -45,62 +45,71 @@ int NextByte() {
 
 void ReleaseInflater() {
     if (inflaterOpen) {
-        inflateEnd(&inflater);
+        inflateBackEnd(&inflater);
         inflaterOpen = FALSE;
     }
 }
 
+// The inflater's input: what is left at inputPtr, else the next block of
+// member data. It asks only once it has used everything it had, so a block
+// is loaded only when the decoder needs another byte, and it never gets
+// bytes beyond the member's compressed data or the embedded block.
+static unsigned PullInput(void *, z_const unsigned char **buffer) {
+    uint32_t count;
+    if (session.inputAvail > 0) {
+        count = (uint32_t)session.inputAvail;
+    } else if (session.inflatingToMemory) {
+        return 0; // the embedded block is used up
+    } else {
+        int loaded = RefillInput();
+        if (loaded == 0)
+            return 0;             // the member's compressed data is used up
+        count = (uint32_t)loaded; // the whole block, its first byte included
+    }
+    *buffer = (unsigned char *)session.inputPtr;
+    session.inputPtr += count;
+    session.inputAvail = 0;
+    return count;
+}
+
+// The inflater's output: a full window goes out at once. A part of one
+// comes only as the inflater leaves, whether the stream ended or not; it is
+// held in windowPos, and flushed only when the final block ended.
+static int PushOutput(void *, unsigned char *, unsigned count) {
+    if (count == WINDOW_SIZE)
+        FlushWindow(WINDOW_SIZE);
+    else
+        session.windowPos = count;
+    return 0;
+}
+
 int InflateStream() {
+    // zlib's call-back inflater decodes straight into the window, which is
+    // its own sliding window too: no copy of the output is kept elsewhere.
     ReleaseInflater();
     memset(&inflater, 0, sizeof inflater);
-    if (inflateInit2(&inflater, -MAX_WBITS) != Z_OK)
+    if (inflateBackInit(&inflater, MAX_WBITS, session.window) != Z_OK)
         ErrorExit(notEnoughMemoryText);
     inflaterOpen = TRUE;
     session.windowPos = 0;
+    inflater.next_in = Z_NULL; // input comes from PullInput from the start
 
-    int result = 1;
-    for (;;) {
-        // Input: more only once the inflater has used all it had, and never
-        // beyond the member's compressed size or the embedded block.
-        if (inflater.avail_in == 0) {
-            if (session.inputAvail > 0) {
-                inflater.next_in = (Bytef *)session.inputPtr;
-                inflater.avail_in = (uInt)session.inputAvail;
-            } else if (session.inflatingToMemory) {
-                break; // block used up before the final block ended
-            } else {
-                int loaded = RefillInput();
-                if (loaded == 0)
-                    break; // member data used up before the final block ended
-                inflater.next_in = (Bytef *)session.inputPtr;
-                inflater.avail_in = (uInt)loaded;
-            }
-        }
-        // Output: the free part of the window.
-        inflater.next_out = session.window + session.windowPos;
-        inflater.avail_out = WINDOW_SIZE - session.windowPos;
-
-        int status = inflate(&inflater, Z_NO_FLUSH);
+    int status = inflateBack(&inflater, PullInput, NULL, PushOutput, NULL);
+    // What the inflater did not consume of the last input it pulled.
+    if (inflater.next_in != Z_NULL) {
         session.inputPtr = inflater.next_in;
         session.inputAvail = (int32_t)inflater.avail_in;
-        session.windowPos = WINDOW_SIZE - inflater.avail_out;
-
-        if (status == Z_STREAM_END) {
-            FlushWindow(session.windowPos);
-            result = 0;
-            break;
-        }
-        if (session.windowPos == WINDOW_SIZE) {
-            FlushWindow(WINDOW_SIZE);
-            session.windowPos = 0;
-        }
-        if (status == Z_MEM_ERROR)
-            ErrorExit(notEnoughMemoryText);
-        if (status != Z_OK && !(status == Z_BUF_ERROR && inflater.avail_in == 0))
-            break; // invalid data: what the window holds since its last flush is dropped
     }
     ReleaseInflater();
-    return result;
+    if (status == Z_STREAM_END) {
+        FlushWindow(session.windowPos);
+        return 0;
+    }
+    if (status == Z_MEM_ERROR)
+        ErrorExit(notEnoughMemoryText);
+    // Invalid data, or input used up before the final block ended: what the
+    // window holds since its last flush is dropped.
+    return 1;
 }
 
 void FlushWindow(uint32_t count) {
