@@ -78,6 +78,16 @@ BOOL IsValidDrive(const char *root) {
     return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR;
 }
 
+// Whether the folder whose name ends at `separator` in path is there; a bare
+// drive ("C:") always is.
+static BOOL LevelExists(char *path, char *separator) {
+    char saved = *separator;
+    *separator = 0;
+    BOOL present = (strlen(path) == 2 && path[1] == ':') || PathExists(path, NULL);
+    *separator = saved;
+    return present;
+}
+
 void MakeFolders() {
     char path[FOLDER_PATH_SIZE];
     size_t nameLength = strlen(session.memberName);
@@ -117,23 +127,40 @@ void MakeFolders() {
     if (IsSeparator(*start))
         start++;
 
-    // Up to the final component: a file's own name is not a folder.
+    // The folder levels, up to the final component (a file's own name is not
+    // a folder): where each one's name ends in path.
     char *end = FileNamePart(path);
-    while (start < end) {
-        char *separator = start;
+    char *levelEnd[FOLDER_PATH_SIZE]; // a level takes at least its separator
+    int levels = 0;
+    for (char *component = start; component < end;) {
+        char *separator = component;
         while (*separator && !IsSeparator(*separator))
             separator++;
+        levelEnd[levels++] = separator;
+        if (!*separator)
+            break;
+        *separator = '\\'; // as messages name the folders
+        component = separator + 1;
+    }
+
+    // Deepest first: when a level is there, so is every level above it, so
+    // the search for the first level to make stops at the first one found.
+    // A member in a folder that exists costs one existence test.
+    int first = levels;
+    while (first > 0 && !LevelExists(path, levelEnd[first - 1]))
+        first--;
+
+    // Then top down from there. The first is known to be missing; below it
+    // a level may still be there ("." names the folder just made).
+    for (int level = first; level < levels; level++) {
+        char *separator = levelEnd[level];
         char saved = *separator;
         *separator = 0;
-        BOOL bareDrive = strlen(path) == 2 && path[1] == ':';
-        if (!bareDrive && !PathExists(path, NULL) && !MakeFolder(path)) {
+        if ((level == first || !PathExists(path, NULL)) && !MakeFolder(path)) {
             wsprintfA(session.messageBuffer, MessageText(MSG_CANNOT_CREATE_FOLDER), path);
             ErrorExit(session.messageBuffer);
         }
-        if (!saved)
-            break;
-        *separator = '\\';
-        start = separator + 1;
+        *separator = saved;
     }
 }
 

@@ -164,15 +164,17 @@ HFILE OpenHostFile(const std::string &path, int flags, mode_t mode) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return HFILE_ERROR;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        return HFILE_ERROR;
-    }
-    if ((flags & O_ACCMODE) == O_RDONLY)
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+        // A folder opens for reading here; for writing, open refuses it.
+        struct stat st;
+        if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            close(fd);
+            return HFILE_ERROR;
+        }
         StartReadAhead(fd);
-    else
+    } else {
         StartWriteBehind(fd);
+    }
     return Register(fd);
 }
 

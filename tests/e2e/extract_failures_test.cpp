@@ -482,4 +482,39 @@ TEST(ExtractUnsafeNames, AreRefusedBeforeAnythingOfThemIsMade) {
     }
 }
 
+// Folders are made however deep, under an unzip folder that is not there
+// yet, also when a "." level names the folder just made or one that exists,
+// and in any order of folder and file members.
+TEST(ExtractFolders, AreMadeAtAnyDepthWithDotLevels) {
+    Failure f;
+    f.dir = test::TempDir("folders");
+    RemovedIfPassed cleanup{f.dir};
+    f.out = f.dir + "/parent/out";
+    f.package = f.dir + "/package";
+    PackPatched(f,
+                MakePythonZip(f, {{"x/./y/z.txt", "z\n"},
+                                  {"x/y/./w.txt", "w\n"},
+                                  {"p/./q/", ""},
+                                  {"deep/a/b/c/d.txt", "d\n"},
+                                  {"deep/a/e.txt", "e\n"},
+                                  {"deep/a/b/f/", ""}}),
+                {});
+    test::StubRun run = RunInDialog(f.package, f.out, CompletedSteps(4)); // folders are not counted
+    EXPECT_CLEAN_RUN(run);
+    EXPECT_TREE(f.dir + "/parent", (Files{{"out/", ""},
+                                          {"out/x/", ""},
+                                          {"out/x/y/", ""},
+                                          {"out/x/y/z.txt", "z\n"},
+                                          {"out/x/y/w.txt", "w\n"},
+                                          {"out/p/", ""},
+                                          {"out/p/q/", ""},
+                                          {"out/deep/", ""},
+                                          {"out/deep/a/", ""},
+                                          {"out/deep/a/e.txt", "e\n"},
+                                          {"out/deep/a/b/", ""},
+                                          {"out/deep/a/b/c/", ""},
+                                          {"out/deep/a/b/c/d.txt", "d\n"},
+                                          {"out/deep/a/b/f/", ""}}));
+}
+
 } // namespace
