@@ -271,11 +271,14 @@ UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
     int fd = host::FdOf(file);
     if (fd < 0 || (!buffer && count > 0))
         return host::kUintError;
-    if (!host::SendPendingWrites(fd))
+    // A handle with read-ahead is read-only: nothing gathered to send first,
+    // and the package's per-block reads need not look.
+    host::ReadAhead *r = host::ReadAheadOf(fd);
+    if (!r && !host::SendPendingWrites(fd))
         return host::kUintError;
     char *to = static_cast<char *>(buffer);
     UINT done = 0;
-    if (host::ReadAhead *r = host::ReadAheadOf(fd)) {
+    if (r) {
         while (done < count) {
             if (r->pos < r->len) {
                 size_t n = std::min<size_t>(r->len - r->pos, count - done);
