@@ -8,7 +8,8 @@
 
 enum {
     PE_HEADER_POINTER = 0x3C,
-    PE_HEADERS_SIZE = 248, // PE signature, file header, 32-bit optional header
+    PE_FIXED_HEADERS = 24,        // PE signature and file header, before the optional header
+    PE_OPTIONAL_HEADER_SIZE = 20, // where the file header keeps SizeOfOptionalHeader
     STARTUP_MESSAGE_BLOCK = 514,
 };
 
@@ -28,8 +29,10 @@ void OpenPackageFile() {
 }
 
 // Where the self-check starts when it leaves out the fixed headers. On the
-// PE layout that is the first section header; an ELF image (the native
-// build) leaves out its file header and program header table instead.
+// PE layout that is the first section header, behind the optional header
+// whose size the file header gives (224 bytes for a 32-bit image, 240 for a
+// 64-bit one); an ELF image (the native build) leaves out its file header
+// and program header table instead.
 // Returns 0xFFFFFFFF when the image is too short to hold what it names.
 uint32_t CrcStartOffset(const uint8_t *image, uint32_t length) {
     uint64_t start;
@@ -47,7 +50,11 @@ uint32_t CrcStartOffset(const uint8_t *image, uint32_t length) {
     } else {
         if (length < PE_HEADER_POINTER + 4)
             return 0xFFFFFFFFu;
-        start = (uint64_t)ReadU32(image + PE_HEADER_POINTER) + PE_HEADERS_SIZE;
+        uint64_t peHeader = ReadU32(image + PE_HEADER_POINTER);
+        if (peHeader + PE_OPTIONAL_HEADER_SIZE + 2 > length)
+            return 0xFFFFFFFFu;
+        const uint8_t *optionalSize = image + peHeader + PE_OPTIONAL_HEADER_SIZE;
+        start = peHeader + PE_FIXED_HEADERS + (uint64_t)(optionalSize[0] | optionalSize[1] << 8);
     }
     return start < length ? (uint32_t)start : 0xFFFFFFFFu;
 }

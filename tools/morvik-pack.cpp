@@ -81,8 +81,9 @@ Header:
   --crc                     store the self-check CRC-32 (stubCrc) of the
                             package bytes [start, archiveOffset), stubCrc
                             counted as 0. start is 0; with --crc-skip-headers
-                            it is, for a PE image ("MZ"), the u32 at 0x3C plus
-                            248 (the first section header), and for an ELF
+                            it is, for a PE image ("MZ"), the first section
+                            header (the u32 at 0x3C plus 24 plus the optional
+                            header's size: 248 for PE32, 264 for PE32+); for an ELF
                             image the end of the program header table
                             (e_phoff + e_phnum * e_phentsize)
   --incomplete              completeMarker 0: the stub refuses the package
@@ -686,8 +687,15 @@ size_t FindHeader(const Bytes &stub, const std::string &path) {
 
 // Where the self-check CRC starts with OPT_CRC_SKIP_HEADERS.
 uint32_t CrcStart(const Bytes &image, const std::string &path) {
-    if (image.size() >= 0x40 && image[0] == 'M' && image[1] == 'Z')
-        return Get32(image, 0x3C) + 248u; // the first PE section header
+    if (image.size() >= 0x40 && image[0] == 'M' && image[1] == 'Z') {
+        // The first section header, behind the PE signature, the file header
+        // and an optional header of the size the file header gives (224
+        // bytes in a 32-bit image, 240 in a 64-bit one).
+        uint64_t pe = Get32(image, 0x3C);
+        if (pe + 22 > image.size())
+            Fail(path + ": the PE header pointer lies outside the image");
+        return uint32_t(pe + 24 + Get16(image, size_t(pe + 20)));
+    }
     if (image.size() >= 52 && std::memcmp(image.data(),
                                           "\x7f"
                                           "ELF",

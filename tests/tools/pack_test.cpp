@@ -668,8 +668,14 @@ void ExpectCrc(const Bytes &package, size_t headerAt, size_t start) {
 
 TEST_F(MorvikPackTest, CrcCoversStubAndTrailerFromTheHeaderEnd) {
     const Bytes mz = {'M', 'Z'};
+    // PE32 and PE32+ differ in the optional header's size, which the file
+    // header gives at e_lfanew + 20.
     Bytes pe = FakeStub(kStubSize, kHeaderAt, mz);
     Put32(pe, 0x3C, 0x80);
+    Put32(pe, 0x80 + 20, 224);
+    Bytes pe64 = FakeStub(kStubSize, kHeaderAt, mz);
+    Put32(pe64, 0x3C, 0x90);
+    Put32(pe64, 0x90 + 20, 240);
     // ELF identification and the program header table fields, 64 and 32 bit.
     Bytes elf64 = FakeStub(kStubSize, kHeaderAt, {0x7F, 'E', 'L', 'F', 2, 1, 1});
     Put32(elf64, 0x20, 64); // e_phoff
@@ -687,7 +693,8 @@ TEST_F(MorvikPackTest, CrcCoversStubAndTrailerFromTheHeaderEnd) {
     const std::vector<Case> cases = {
         {"plain image", FakeStub(kStubSize, kHeaderAt), false, 0},
         {"PE image", pe, false, 0},
-        {"PE image, headers skipped", pe, true, 0x80 + 248},
+        {"PE32 image, headers skipped", pe, true, 0x80 + 248},
+        {"PE32+ image, headers skipped", pe64, true, 0x90 + 264},
         {"ELF64 image, headers skipped", elf64, true, 64 + 3 * 56},
         {"ELF32 image, headers skipped", elf32, true, 52 + 2 * 32},
     };
