@@ -59,6 +59,13 @@ std::string TempDir(const std::string &hint) {
     return buffer.data();
 }
 
+std::string ShortTempDir() {
+    char pattern[] = "/tmp/mvk-XXXXXX";
+    if (!mkdtemp(pattern))
+        ADD_FAILURE() << "mkdtemp failed: " << strerror(errno);
+    return pattern;
+}
+
 static std::string Drain(int fd) {
     std::string text;
     char chunk[65536];

@@ -21,6 +21,11 @@ using Environment = std::map<std::string, std::string>;
 // tree is throw-away); each call gives a new one.
 std::string TempDir(const std::string &hint = "t");
 
+// A fresh, empty folder at a short path of fixed length ("/tmp/mvk-XXXXXX",
+// 15 characters), wherever the checkout lies: for tests whose paths must have
+// an exact length. The caller removes it.
+std::string ShortTempDir();
+
 // Runs argv[0] (searched in PATH when it has no slash) with stdin from
 // /dev/null, the current environment overlaid with `env` (an empty value
 // removes the variable), in `cwd` when given; waits at most `timeoutSeconds`.
