@@ -639,7 +639,10 @@ TEST(UiMainDialog, AboutAndHelpTexts) {
 // ---- Run Morvik -----------------------------------------------------------------------------
 
 TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
-    std::string tools = test::TempDir("manager");
+    // The command is built in a 268-byte buffer from the program's path and
+    // the package's: both lie under a short folder of the test's own, so
+    // that the command fits wherever the checkout lies.
+    std::string tools = test::ShortTempDir();
     std::string program = tools + "/morvik-manager";
     std::string missing = tools + "/not-installed";
     test::WriteFile(program, "#!/bin/sh\n"
@@ -650,7 +653,8 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
     const std::string notFound = "box ok \"Morvik not found on your system.\" -> ok\npress 2\n";
 
     std::string zip = PythonZip(TwoFiles(), true);
-    std::string plain = MakePackage(zip, {"--folder=x"}, "setup.exe", "");
+    std::string plain = tools + "/setup.exe";
+    ASSERT_EQ(test::Pack(zip, plain, {"--folder=x"}).exitCode, 0);
     std::string spanOut = test::TempDir("span");
     test::PackOrFail(zip, spanOut + "/setup.exe", {"--spanned", "--folder=x"});
     std::string devices = test::TempDir("dosdevices");
@@ -702,6 +706,8 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
         EXPECT_EQ(test::ReadFile(program + ".args"), "1\n" + row.handedOver + "\n")
             << Describe(run);
     }
+    if (!HasFailure())
+        test::Run({"rm", "-rf", "--", tools});
 }
 
 } // namespace
