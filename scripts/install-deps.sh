@@ -7,8 +7,15 @@ set -euo pipefail
 packages=(cmake ninja-build g++ python3 zlib1g-dev googletest libgtest-dev
           zip unzip p7zip-full libarchive-tools tmux clang-14 libclang-rt-14-dev llvm-14)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32 xvfb xdotool imagemagick openssl
-             osslsigncode)
+  # Both Windows stubs are built everywhere; 64-bit Wine runs on every x86-64
+  # machine, 32-bit Wine only where the kernel runs 32-bit programs.
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb xdotool
+             imagemagick openssl osslsigncode)
+  if probe=$("$(dirname "$0")/runs-32bit.sh"); then
+    packages+=(wine32)
+  else
+    echo "not installing wine32: $probe"
+  fi
 fi
 
 missing=()

@@ -1,25 +1,33 @@
 #!/usr/bin/env python3
-"""The Wine suite: the real 32-bit Windows stub (MinGW-w64 build), run end to
-end under Wine on packages made by morvik-pack from archives made by real
-tools (Info-ZIP zip, 7-Zip, Python's zipfile).
+"""The Wine suite: the real Windows stubs (MinGW-w64 builds, 32-bit and
+64-bit), run end to end under Wine on packages made by morvik-pack from
+archives made by real tools (Info-ZIP zip, 7-Zip, Python's zipfile).
+
+Every case runs on every stub this machine can run: the 64-bit stub under
+64-bit Wine, and the 32-bit stub under 32-bit Wine where the machine runs
+32-bit x86 programs at all (scripts/runs-32bit.sh finds out first; some
+kernels have IA-32 emulation off). A stub that cannot run here is named in
+one line with the reason; that is no failure.
 
 Everything runs on one Xvfb display (the script starts itself again under
-xvfb-run) with a Wine prefix of its own in a temporary folder, made once with
-wineboot and shared by all cases, in the UTC time zone. A user is played by
-wintool.exe (tests/wine/helpers), a small MinGW console program that reads
-the stub's windows from outside and presses their buttons, and by xdotool and
-ImageMagick on the X side.
+xvfb-run). Each stub gets a Wine prefix of its own in a temporary folder,
+made once with wineboot and shared by its cases, in the UTC time zone. A user
+is played by wintool.exe (tests/wine/helpers), a small MinGW console program
+built for the stub's architecture that reads the stub's windows from outside
+and presses their buttons, and by xdotool and ImageMagick on the X side.
 
-  run_wine_suite.py [--stub EXE] [--pack MORVIK_PACK] [--artifacts DIR]
-                    [--source-dir DIR] [--keep] [--only NAME[,NAME...]]
+  run_wine_suite.py [--stubs 32,64] [--stub32 EXE] [--stub64 EXE]
+                    [--pack MORVIK_PACK] [--artifacts DIR] [--source-dir DIR]
+                    [--keep] [--only NAME[,NAME...]]
 
-Without --stub the script builds the Windows stub itself (cmake --preset
-windows; cmake --build build/windows) unless MORVIK_WINDOWS_STUB names one.
-Without --pack it compiles tools/morvik-pack.cpp with g++ into its work folder.
-It prints one line per case, "PASS name" or "FAIL name: reason", and closes
-with "N passed, N failed". Exit status: 0 when every case passed, 1 when one
-failed, 77 when Wine, Xvfb or MinGW-w64 is not installed (the suite is then
-skipped).
+Without --stub32/--stub64 the script builds each stub itself (cmake --preset
+windows or windows64, then cmake --build) unless MORVIK_WINDOWS_STUB or
+MORVIK_WINDOWS64_STUB names one. Without --pack it compiles
+tools/morvik-pack.cpp with g++ into its work folder. It prints one line per
+case and stub, "PASS [64-bit] name" or "FAIL [64-bit] name: reason", and
+closes with "N passed, N failed". Exit status: 0 when every case that ran
+passed, 1 when one failed, 77 when no stub can run here (Wine, Xvfb or
+MinGW-w64 not installed; the suite is then skipped).
 """
 
 import argparse
@@ -54,6 +62,45 @@ VIRTUAL_DESKTOP = (800, 600)
 UNDER_XVFB = "MORVIK_WINE_SUITE_UNDER_XVFB"
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+RUNS_32BIT = os.path.join(HERE, "..", "..", "scripts", "runs-32bit.sh")
+
+
+class StubKind:
+    """One Windows stub the suite proves, and what it takes to run it."""
+
+    def __init__(self, tag, preset, stub_env, machine, magic, optional_size, loader, winearch,
+                 cc, needs_i386):
+        self.tag = tag                      # "32-bit" / "64-bit": names its lines and files
+        self.preset = preset                # the CMake preset that builds it
+        self.stub_env = stub_env            # the variable that may name a built stub
+        self.machine, self.magic = machine, magic
+        self.optional_size = optional_size  # SizeOfOptionalHeader of the image
+        self.loader = loader                # the Wine loader for its prefix
+        self.winearch = winearch
+        self.cc = cc                        # MinGW-w64 C compiler for the helpers
+        self.needs_i386 = needs_i386        # 32-bit Wine is a 32-bit Linux program
+
+    def cannot_run(self):
+        """Why this stub cannot run on this machine, or None."""
+        missing = [t for t in (self.loader, self.cc) if not shutil.which(t)]
+        if missing:
+            return (f"{', '.join(missing)} not installed "
+                    "(scripts/install-deps.sh --windows installs what the machine can run)")
+        if self.needs_i386:
+            probe = subprocess.run(["bash", RUNS_32BIT], stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, timeout=60)
+            if probe.returncode != 0:
+                answer = probe.stdout.decode(errors="replace").strip()
+                return answer[len("no: "):] if answer.startswith("no: ") else answer
+        return None
+
+
+STUB_KINDS = [
+    StubKind("32-bit", "windows", "MORVIK_WINDOWS_STUB", 0x14C, 0x10B, 224,
+             "/usr/lib/wine/wine", "win32", "i686-w64-mingw32-gcc", True),
+    StubKind("64-bit", "windows64", "MORVIK_WINDOWS64_STUB", 0x8664, 0x20B, 240,
+             "/usr/lib/wine/wine64", "win64", "x86_64-w64-mingw32-gcc", False),
+]
 
 
 class CaseFailure(Exception):
@@ -211,11 +258,17 @@ def pe_section_headers(image, layout):
     return result
 
 
+def pe_data_directories(layout):
+    """Where the optional header's data directories start: behind 96 bytes
+    of a PE32 optional header, 112 of a PE32+ one."""
+    check(layout["magic"] in (0x10B, 0x20B), f"optional header magic {layout['magic']:#x}")
+    return layout["optional"] + (96 if layout["magic"] == 0x10B else 112)
+
+
 def pe_manifest(image):
-    """The RT_MANIFEST resource (type 24) of a 32-bit PE image: (id, bytes)."""
+    """The RT_MANIFEST resource (type 24) of a PE image: (id, bytes)."""
     layout = pe_layout(image)
-    check(layout["magic"] == 0x10B, "not a PE32 image")
-    directories = layout["optional"] + 96
+    directories = pe_data_directories(layout)
     rsrc_rva, rsrc_size = struct.unpack_from("<II", image, directories + 2 * 8)
     check(rsrc_rva and rsrc_size, "the image has no resource directory")
     sections = pe_section_headers(image, layout)
@@ -253,18 +306,20 @@ def pe_manifest(image):
 
 
 class Suite:
-    def __init__(self, args):
+    def __init__(self, args, kind):
         self.args = args
+        self.kind = kind
         self.source_dir = os.path.abspath(args.source_dir)
         self.artifacts = os.path.abspath(args.artifacts)
         os.makedirs(self.artifacts, exist_ok=True)
-        self.work = tempfile.mkdtemp(prefix="morvik-wine-")
+        self.work = tempfile.mkdtemp(prefix=f"morvik-wine-{kind.tag}-")
         self.prefix = os.path.join(self.work, "prefix")
         self.drive_c = os.path.join(self.prefix, "drive_c")
-        self.log_file = open(os.path.join(self.artifacts, "wine-suite.log"), "w")
+        self.log_file = open(os.path.join(self.artifacts, f"wine-suite-{kind.tag}.log"), "w")
         self.env = dict(os.environ)
         self.env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "TZ": "UTC",
-                         "WINEARCH": "win32", "WINEDLLOVERRIDES": "mscoree=;mshtml="})
+                         "WINEARCH": kind.winearch, "WINELOADER": kind.loader,
+                         "WINEDLLOVERRIDES": "mscoree=;mshtml="})
         self.background = []
         self.results = []
         self.stub = None
@@ -337,10 +392,11 @@ class Suite:
                 pass
 
     def wine(self, *args, env=None, cwd=None, timeout=PROCESS_TIMEOUT, check_rc=False):
-        return self.run(["wine", *args], env=env, cwd=cwd, timeout=timeout, check_rc=check_rc)
+        return self.run([self.kind.loader, *args], env=env, cwd=cwd, timeout=timeout,
+                        check_rc=check_rc)
 
     def start_wine(self, *args, env=None, cwd=None):
-        return self.start(["wine", *args], env=env, cwd=cwd)
+        return self.start([self.kind.loader, *args], env=env, cwd=cwd)
 
     def wintool_raw(self, commands, desktop=None):
         """wintool's output, whatever happens (for diagnostics and polling)."""
@@ -427,14 +483,16 @@ class Suite:
     # -- set-up -------------------------------------------------------------------
 
     def build_stub(self):
-        if self.args.stub:
-            self.stub = os.path.abspath(self.args.stub)
-        elif os.environ.get("MORVIK_WINDOWS_STUB"):
-            self.stub = os.path.abspath(os.environ["MORVIK_WINDOWS_STUB"])
+        given = getattr(self.args, "stub" + self.kind.tag[:2])
+        if given:
+            self.stub = os.path.abspath(given)
+        elif os.environ.get(self.kind.stub_env):
+            self.stub = os.path.abspath(os.environ[self.kind.stub_env])
         else:
-            build = os.path.join(self.source_dir, "build", "windows")
+            build = os.path.join(self.source_dir, "build", self.kind.preset)
             if not os.path.exists(os.path.join(build, "build.ninja")):
-                self.run(["cmake", "--preset", "windows"], cwd=self.source_dir, timeout=600)
+                self.run(["cmake", "--preset", self.kind.preset], cwd=self.source_dir,
+                         timeout=600)
             self.run(["cmake", "--build", build], cwd=self.source_dir, timeout=1200)
             self.stub = os.path.join(build, "morvik-sfx.exe")
         check(os.path.isfile(self.stub), f"no Windows stub at {self.stub}")
@@ -453,7 +511,7 @@ class Suite:
         out = os.path.join(self.work, "helpers")
         os.makedirs(out, exist_ok=True)
         src = os.path.join(HERE, "helpers")
-        cc = "i686-w64-mingw32-gcc"
+        cc = self.kind.cc
         flags = ["-O2", "-s", "-Wall", "-Wextra", "-Werror"]
         recipes = {
             "wintool": (["-municode", "wintool.c", "-luser32"], "wintool.exe"),
@@ -467,7 +525,7 @@ class Suite:
             self.helpers[name] = os.path.join(out, target)
 
     def make_prefix(self):
-        self.run(["wineboot", "-i"], timeout=300)
+        self.wine("wineboot", "-i", timeout=300, check_rc=True)
         self.run(["wineserver", "-w"], timeout=300)
         # One wineserver for the whole suite: it stays up between cases. It
         # goes into the background, so it gets no pipe to hold open.
@@ -801,7 +859,9 @@ class Suite:
             check(at < 0, f"the stub image holds the ZIP signature {sig!r} at offset {at}")
         check(size < STUB_SIZE_LIMIT, f"stub image is {size} bytes, limit {STUB_SIZE_LIMIT}")
         layout = pe_layout(image)
-        check(layout["machine"] == 0x14C and layout["magic"] == 0x10B, "not a 32-bit x86 PE")
+        check(layout["machine"] == self.kind.machine and layout["magic"] == self.kind.magic,
+              f"machine {layout['machine']:#x}, optional header magic {layout['magic']:#x}: "
+              f"not the {self.kind.tag} image")
         self.stub_size = size
         return f"{size} bytes ({size / 1024:.1f} KiB), signature once, no ZIP signature"
 
@@ -816,7 +876,11 @@ class Suite:
         check(len(levels) == 1, f"{len(levels)} requestedExecutionLevel elements")
         check(levels[0].get("level") == "asInvoker", f"execution level {levels[0]}")
         check(levels[0].get("uiAccess", "false") == "false", f"uiAccess {levels[0]}")
-        return "RT_MANIFEST 1 requests asInvoker"
+        identity = [e.attrib for e in root.iter() if e.tag.endswith("}assemblyIdentity")]
+        architecture = {0x14C: "x86", 0x8664: "amd64"}[self.kind.machine]
+        check(identity and identity[0].get("processorArchitecture") == architecture,
+              f"assemblyIdentity {identity}, expected processorArchitecture {architecture!r}")
+        return f"RT_MANIFEST 1 requests asInvoker, architecture {architecture}"
 
     def self_check_run(self, package, out_name, tree, archive):
         """Runs a package in auto mode: None when it extracted the archive
@@ -868,10 +932,10 @@ class Suite:
         plain = self.pack(archive, os.path.join(d, "plain.exe"), "--crc")
         image = bytearray(read_bytes(skip))
         layout = pe_layout(image)
-        check(layout["optional_size"] == 224,
-              f"SizeOfOptionalHeader {layout['optional_size']}: the section table is not at "
-              "e_lfanew + 248")
-        section_table = layout["lfanew"] + 248
+        check(layout["optional_size"] == self.kind.optional_size,
+              f"SizeOfOptionalHeader {layout['optional_size']}, expected "
+              f"{self.kind.optional_size} in the {self.kind.tag} image")
+        section_table = layout["lfanew"] + 24 + self.kind.optional_size
         check(section_table == layout["section_table"], "section table offset mismatch")
         check(0x50 < layout["lfanew"], "offset 0x50 is not in the DOS stub")
 
@@ -933,7 +997,7 @@ class Suite:
         check(after[start:len(before)] == before[start:],
               "signing changed bytes after the PE headers")
         check(after[:start] != before[:start], "signing left the PE headers unchanged")
-        cert_rva, cert_size = struct.unpack_from("<II", after, layout["optional"] + 96 + 4 * 8)
+        cert_rva, cert_size = struct.unpack_from("<II", after, pe_data_directories(layout) + 4 * 8)
         check(cert_rva >= len(before) and cert_size > 0,
               f"certificate table at {cert_rva} (+{cert_size}) is not behind the archive")
 
@@ -1036,16 +1100,17 @@ class Suite:
             check(not controls[201]["visible"], "the meter (201) is visible at opening")
             check(controls[109]["visible"] and controls[109]["text"] == "",
                   f"status line at opening: {controls[109]}")
-            notes.append(os.path.relpath(self.screenshot("main_dialog.png", main["rect"]),
-                                         self.artifacts))
+            notes.append(os.path.relpath(
+                self.screenshot(f"main_dialog-{self.kind.tag}.png", main["rect"]), self.artifacts))
 
             events = self.wintool("select", main["hwnd"], "click", "1",
                                   "wait", "password protected", str(WINDOW_WAIT_MS),
                                   desktop=desktop)
             password = self.found(events)
             self.check_centred(password, screen, "password dialog")
-            notes.append(os.path.relpath(self.screenshot("password_dialog.png", password["rect"]),
-                                         self.artifacts))
+            notes.append(os.path.relpath(
+                self.screenshot(f"password_dialog-{self.kind.tag}.png", password["rect"]),
+                self.artifacts))
             self.wintool("select", password["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS),
                          "select", main["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS),
                          desktop=desktop)
@@ -1093,30 +1158,61 @@ class Suite:
                 self.log(traceback.format_exc())
             seconds = time.monotonic() - started
             self.log(f"{status} {name} ({seconds:.1f} s): {detail}")
-            line = f"{status} {name}" + (f": {detail}" if status == "FAIL" else "")
+            line = f"{status} [{self.kind.tag}] {name}" + (f": {detail}" if status == "FAIL" else "")
             print(line + (f"  [{detail}; {seconds:.1f} s]" if status == "PASS" else ""),
                   flush=True)
             self.results.append((name, status))
 
 
 def missing_essentials():
-    missing = [t for t in ("wine", "wineserver", "wineboot", "xvfb-run", "Xvfb",
-                                "i686-w64-mingw32-gcc")
-               if not shutil.which(t)]
-    return missing
+    return [t for t in ("wineserver", "xvfb-run", "Xvfb") if not shutil.which(t)]
+
+
+def run_stub_kind(args, kind):
+    """Every case on one stub; its results, [("setup", "FAIL")] when the
+    stub, its helpers or its prefix could not be made."""
+    suite = Suite(args, kind)
+    print(f"Wine suite, {kind.tag} stub: work folder {suite.work}", flush=True)
+    try:
+        try:
+            suite.build_stub()
+            suite.build_pack_tool()
+            suite.build_helpers()
+            suite.make_prefix()
+        except (CaseFailure, OSError, subprocess.SubprocessError) as e:
+            print(f"FAIL [{kind.tag}] setup: {e}", flush=True)
+            return [("setup", "FAIL")]
+        print(f"{kind.tag} stub: {suite.stub} ({os.path.getsize(suite.stub)} bytes), "
+              f"Wine loader {kind.loader}", flush=True)
+        suite.run_cases()
+        return suite.results
+    finally:
+        suite.shutdown()
+        suite.log_file.close()
+        if args.keep:
+            print(f"kept {suite.work}", flush=True)
+        else:
+            shutil.rmtree(suite.work, ignore_errors=True)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--stub", help="the Windows stub (default: build it)")
+    parser.add_argument("--stubs", default="32,64",
+                        help="which stubs to prove, of 32 and 64 (default: both)")
+    parser.add_argument("--stub32", help="the 32-bit Windows stub (default: build it)")
+    parser.add_argument("--stub64", help="the 64-bit Windows stub (default: build it)")
     parser.add_argument("--pack", help="the native morvik-pack (default: compile it)")
     parser.add_argument("--source-dir", default=os.path.normpath(os.path.join(HERE, "..", "..")))
-    parser.add_argument("--artifacts", help="folder for screenshots and the log")
-    parser.add_argument("--keep", action="store_true", help="keep the work folder and prefix")
+    parser.add_argument("--artifacts", help="folder for screenshots and the logs")
+    parser.add_argument("--keep", action="store_true", help="keep the work folders and prefixes")
     parser.add_argument("--only", help="comma-separated case names")
     args = parser.parse_args()
     if not args.artifacts:
         args.artifacts = os.path.join(args.source_dir, "build", "wine-artifacts")
+    wanted = {w.strip() for w in args.stubs.split(",") if w.strip()}
+    kinds = [k for k in STUB_KINDS if k.tag[:2] in wanted]
+    if not kinds:
+        parser.error(f"--stubs {args.stubs}: name 32, 64 or both")
 
     missing = missing_essentials()
     if missing:
@@ -1149,35 +1245,31 @@ def main():
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
 
+    # Which stubs run here is found out before anything is started, so that a
+    # machine that cannot run one says so in one line rather than failing.
+    runnable = []
+    for kind in kinds:
+        reason = kind.cannot_run()
+        if reason:
+            print(f"NOT RUN [{kind.tag}] stub: {reason}", flush=True)
+        else:
+            runnable.append(kind)
+    if not runnable:
+        print("SKIP: no Windows stub can run on this machine", flush=True)
+        return SKIP_CODE
+
     started = time.monotonic()
-    suite = Suite(args)
-    print(f"Wine suite: work folder {suite.work}, artifacts {suite.artifacts}", flush=True)
-    setup_error = None
-    try:
-        try:
-            suite.build_stub()
-            suite.build_pack_tool()
-            suite.build_helpers()
-            suite.make_prefix()
-        except (CaseFailure, OSError, subprocess.SubprocessError) as e:
-            setup_error = str(e)
-        if setup_error:
-            print(f"FAIL setup: {setup_error}", flush=True)
-            suite.results.append(("setup", "FAIL"))
-        else:
-            print(f"stub: {suite.stub} ({os.path.getsize(suite.stub)} bytes)", flush=True)
-            suite.run_cases()
-    finally:
-        suite.shutdown()
-        suite.log_file.close()
-        if args.keep:
-            print(f"kept {suite.work}", flush=True)
-        else:
-            shutil.rmtree(suite.work, ignore_errors=True)
-    passed = sum(1 for _, s in suite.results if s == "PASS")
-    failed = sum(1 for _, s in suite.results if s == "FAIL")
-    print(f"Wine suite took {time.monotonic() - started:.0f} s; log: "
-          f"{os.path.join(suite.artifacts, 'wine-suite.log')}", flush=True)
+    results = []
+    for kind in runnable:
+        results += [(kind.tag, name, status) for name, status in run_stub_kind(args, kind)]
+    passed = sum(1 for *_, s in results if s == "PASS")
+    failed = sum(1 for *_, s in results if s == "FAIL")
+    for kind in runnable:
+        mine = [s for tag, _, s in results if tag == kind.tag]
+        print(f"{kind.tag} stub: {mine.count('PASS')} passed, {mine.count('FAIL')} failed",
+              flush=True)
+    print(f"Wine suite took {time.monotonic() - started:.0f} s; logs: "
+          f"{os.path.join(os.path.abspath(args.artifacts), 'wine-suite-*.log')}", flush=True)
     print(f"{passed} passed, {failed} failed", flush=True)
     return 0 if failed == 0 and passed > 0 else 1
 
