@@ -475,6 +475,29 @@ class Suite:
         shutil.rmtree(path, ignore_errors=True)
         return path
 
+    def fixture(self, case, seed, tool, archive_name, *options):
+        """A case's folder, a tree made from `seed` in it, and the tree's
+        archive made by `tool` ("infozip" with its options, "7z" or "pyzip")."""
+        d = self.new_case_dir(case)
+        tree = os.path.join(d, "tree")
+        names = make_tree(tree, seed)
+        archive = os.path.join(d, archive_name)
+        if tool == "infozip":
+            infozip_archive(tree, archive, *options)
+        elif tool == "7z":
+            sevenzip_archive(tree, archive)
+        else:
+            pyzip_archive(tree, archive, names)
+        return d, tree, archive
+
+    def expect_extracted(self, rc, tree, out, archive):
+        """A run that ended well: exit code 0, the archive's tree in `out`,
+        no window left behind. The number of files."""
+        check(rc == 0, f"exit code {rc}, expected 0")
+        n = compare_extracted(tree, out, archive)
+        self.check_no_window_left()
+        return n
+
     def new_case_dir(self, name):
         self.case_dir = os.path.join(self.work, "cases", name)
         os.makedirs(self.case_dir, exist_ok=True)
@@ -550,29 +573,17 @@ class Suite:
 
     def run_auto_package(self, package, args, out_dir, tree, archive):
         proc = self.start_wine(package, *args)
-        rc = self.finish(proc)
-        check(rc == 0, f"exit code {rc}, expected 0")
-        count = compare_extracted(tree, out_dir, archive)
-        self.check_no_window_left()
-        return count
+        return self.expect_extracted(self.finish(proc), tree, out_dir, archive)
 
     def case_auto_command_line_infozip(self):
-        d = self.new_case_dir("auto_infozip")
-        tree = os.path.join(d, "tree")
-        make_tree(tree, 1)
-        archive = os.path.join(d, "infozip.zip")
-        infozip_archive(tree, archive)
+        d, tree, archive = self.fixture("auto_infozip", 1, "infozip", "infozip.zip")
         package = self.pack(archive, os.path.join(d, "infozip.exe"))
         out = self.fresh_output("out dir")
         n = self.run_auto_package(package, ["-auto", "C:\\out dir"], out, tree, archive)
         return f"{n} files from Info-ZIP zip, -auto \"C:\\out dir\""
 
     def case_auto_option_7zip(self):
-        d = self.new_case_dir("auto_7zip")
-        tree = os.path.join(d, "tree")
-        make_tree(tree, 2)
-        archive = os.path.join(d, "sevenzip.zip")
-        sevenzip_archive(tree, archive)
+        d, tree, archive = self.fixture("auto_7zip", 2, "7z", "sevenzip.zip")
         package = self.pack(archive, os.path.join(d, "sevenzip.exe"), "--auto",
                             "--folder=C:\\auto folder 7z")
         out = self.fresh_output("auto folder 7z")
@@ -580,11 +591,7 @@ class Suite:
         return f"{n} files from 7z -tzip, package options --auto --folder"
 
     def case_auto_command_line_pyzipfile(self):
-        d = self.new_case_dir("auto_pyzipfile")
-        tree = os.path.join(d, "tree")
-        names = make_tree(tree, 3)
-        archive = os.path.join(d, "pyzip.zip")
-        pyzip_archive(tree, archive, names)
+        d, tree, archive = self.fixture("auto_pyzipfile", 3, "pyzip", "pyzip.zip")
         methods = {m.compress_type for m in archive_members(archive) if not m.is_dir()}
         check(methods == {0, 8}, f"fixture: expected stored and deflated members, got {methods}")
         package = self.pack(archive, os.path.join(d, "pyzip.exe"), "--folder=C:\\unused")
@@ -635,11 +642,7 @@ class Suite:
         return ", ".join(notes)
 
     def case_info_box(self):
-        d = self.new_case_dir("info")
-        tree = os.path.join(d, "tree")
-        names = make_tree(tree, 4)
-        archive = os.path.join(d, "info.zip")
-        pyzip_archive(tree, archive, names)
+        d, tree, archive = self.fixture("info", 4, "pyzip", "info.zip")
         info = "-win32 -le -d* -overwrite  Package notes: built by the Wine suite"
         package = self.pack(archive, os.path.join(d, "info.exe"), f"--info={info}")
         out = self.fresh_output("info out")
@@ -703,17 +706,11 @@ class Suite:
             rc = self.finish(proc)
         finally:
             self.kill(proc)
-        check(rc == 0, f"exit code {rc}, expected 0")
-        n = compare_extracted(tree, out, archive)
-        self.check_no_window_left()
+        n = self.expect_extracted(rc, tree, out, archive)
         return n
 
     def case_spanned_two_disks(self):
-        d = self.new_case_dir("spanned")
-        tree = os.path.join(d, "tree")
-        make_tree(tree, 5)
-        archive = os.path.join(d, "span.zip")
-        infozip_archive(tree, archive)
+        d, tree, archive = self.fixture("spanned", 5, "infozip", "span.zip")
         size = os.path.getsize(archive)
         # Split inside the data of the biggest member, so that its data
         # continues on disk 2.
@@ -729,11 +726,7 @@ class Suite:
         return f"{n} files over two disks (.ZIP volumes), split inside {big.filename}"
 
     def case_spanned_exe_volumes(self):
-        d = self.new_case_dir("spanned_exe")
-        tree = os.path.join(d, "tree")
-        names = make_tree(tree, 12)
-        archive = os.path.join(d, "span.zip")
-        pyzip_archive(tree, archive, names)
+        d, tree, archive = self.fixture("spanned_exe", 12, "pyzip", "span.zip")
         set_dir = os.path.join(d, "set")
         self.pack(archive, os.path.join(set_dir, "SETUP.EXE"), "--spanned", "--exe-volumes",
                   "--disks=3")
@@ -741,12 +734,8 @@ class Suite:
         return f"{n} files over three disks (.EXE volumes, archive behind the stub on disk 1)"
 
     def case_encrypted_password_dialog(self):
-        d = self.new_case_dir("encrypted")
-        tree = os.path.join(d, "tree")
-        make_tree(tree, 6)
-        archive = os.path.join(d, "secret.zip")
         password = "Morvik-2024 secret"
-        infozip_archive(tree, archive, "-D", "-P", password)
+        d, tree, archive = self.fixture("encrypted", 6, "infozip", "secret.zip", "-D", "-P", password)
         members = archive_members(archive)
         check(all(m.flag_bits & 1 for m in members), "fixture: members are not encrypted")
         package = self.pack(archive, os.path.join(d, "secret.exe"), "--encrypted",
@@ -773,9 +762,7 @@ class Suite:
             rc = self.finish(proc)
         finally:
             self.kill(proc)
-        check(rc == 0, f"exit code {rc}, expected 0")
-        n = compare_extracted(tree, out, archive)
-        self.check_no_window_left()
+        n = self.expect_extracted(rc, tree, out, archive)
         return f"password typed, {expected!r}, {n} files right"
 
     def case_damaged_crc(self):
@@ -923,11 +910,7 @@ class Suite:
         return events
 
     def case_crc_skip_headers_pe(self):
-        d = self.new_case_dir("crc_skip")
-        tree = os.path.join(d, "tree")
-        names = make_tree(tree, 8)
-        archive = os.path.join(d, "crc.zip")
-        pyzip_archive(tree, archive, names)
+        d, tree, archive = self.fixture("crc_skip", 8, "pyzip", "crc.zip")
         skip = self.pack(archive, os.path.join(d, "skip.exe"), "--crc", "--crc-skip-headers")
         plain = self.pack(archive, os.path.join(d, "plain.exe"), "--crc")
         image = bytearray(read_bytes(skip))
@@ -970,11 +953,7 @@ class Suite:
     def case_authenticode_signing(self):
         need_tool("osslsigncode")
         need_tool("openssl")
-        d = self.new_case_dir("signing")
-        tree = os.path.join(d, "tree")
-        names = make_tree(tree, 9)
-        archive = os.path.join(d, "signed.zip")
-        pyzip_archive(tree, archive, names)
+        d, tree, archive = self.fixture("signing", 9, "pyzip", "signed.zip")
         key, cert = os.path.join(d, "key.pem"), os.path.join(d, "cert.pem")
         self.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
                   "-out", cert, "-days", "2", "-subj", "/CN=Morvik Wine suite test signer"])
@@ -1012,11 +991,7 @@ class Suite:
                 "signed with --crc only: header corrupt")
 
     def case_no_dll_planting(self):
-        d = self.new_case_dir("planting")
-        tree = os.path.join(d, "tree")
-        names = make_tree(tree, 10)
-        archive = os.path.join(d, "plant.zip")
-        pyzip_archive(tree, archive, names)
+        d, tree, archive = self.fixture("planting", 10, "pyzip", "plant.zip")
         folder = os.path.join(d, "downloads")
         os.makedirs(folder)
         package = self.pack(archive, os.path.join(folder, "setup.exe"), "--folder=C:\\plant out")
@@ -1077,11 +1052,7 @@ class Suite:
               f"{what} at {(left, top)} ({width}x{height}), centred on {screen} is {want}")
 
     def case_dialog_screenshots(self):
-        d = self.new_case_dir("screenshots")
-        tree = os.path.join(d, "tree")
-        make_tree(tree, 11)
-        archive = os.path.join(d, "shots.zip")
-        infozip_archive(tree, archive, "-D", "-P", "pw")
+        d, tree, archive = self.fixture("screenshots", 11, "infozip", "shots.zip", "-D", "-P", "pw")
         package = self.pack(archive, os.path.join(d, "setup.exe"), "--encrypted",
                             "--folder=C:\\shots out")
         desktop = "morvik"
