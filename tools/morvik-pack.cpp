@@ -1,17 +1,22 @@
 // morvik-pack: the package builder.
 //
 // Makes a Morvik self-extractor package from a stub image (the Windows PE stub
-// or the native ELF stub), a ZIP archive and options: a copy of the stub with
-// its SfxHeader filled in, the configuration trailer behind it and the
-// archive behind that; or, for a spanned set, the package and the archive
-// split into volume files, one folder per disk. Run with --help for the
-// command line.
+// or the native ELF stub), a ZIP archive or a folder, and options: a copy of
+// the stub with its SfxHeader filled in, the configuration trailer behind it
+// and the archive behind that; or, for a spanned set, the package and the
+// archive split into volume files, one folder per disk. An archive is checked
+// and mended first (pack/mend.cpp), a folder archived (pack/folder_archive.cpp),
+// so that every package it writes unzips. Run with --help for the command line.
 
 #include "startup/sfx.h"
+#include "tools/pack/folder_archive.h"
+#include "tools/pack/mend.h"
+#include "tools/pack/zip_format.h"
 
 #include <zlib.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
@@ -30,9 +36,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using pack::Bytes;
+using pack::Get16;
+using pack::Get32;
+using pack::Get64;
+using pack::kCentralSig;
+using pack::kEndSig;
+using pack::kLocalSig;
+using pack::kSingleSig;
+using pack::kSpanSig;
+using pack::kZip64LocatorSig;
+using pack::Matches;
+using pack::Put16;
+using pack::Put32;
 
-const char kUsage[] = R"(Usage: morvik-pack --stub STUB --zip ARCHIVE.zip --out PACKAGE [options]
+const char kUsage[] =
+    R"(Usage: morvik-pack --stub STUB (--zip ARCHIVE.zip | --dir FOLDER) --out PACKAGE [options]
 
 Makes a Morvik self-extractor package: a copy of the stub image (the Windows
 PE stub or the native ELF stub) with its SfxHeader filled in, the
@@ -42,10 +61,46 @@ Input and output:
   --stub PATH               the stub image; its SfxHeader is found by its
                             signature "QVD\x01sfx\x02", which must occur
                             exactly once
-  --zip PATH                the ZIP archive: it must begin with its first
-                            record; no ZIP64, no multi-disk archive
+  --zip PATH                a ZIP archive, checked and mended (below)
+  --dir FOLDER              the files and folders below FOLDER, archived with
+                            zlib: deflated at the best level (stored where
+                            that is not smaller), UTF-8 names, modification
+                            times, in the byte order of their names (the same
+                            folder gives the same archive, encryption apart)
+  --password-file FILE      with --dir: encrypt every file with the
+                            traditional PKWARE encryption under the password
+                            in FILE (its first line); sets --encrypted
   --out PATH                the package to write (a spanned set: see below)
+  -q, --quiet               no summary, progress or notes (errors and
+                            warnings still show)
 Value options take either --name=VALUE or --name VALUE.
+
+What the stub needs of an archive (--zip): it reads the archive front to
+back from its first byte and trusts the local headers. Every member is
+checked, in the central directory and in its local header: method 0 or 8,
+names of at most 200 bytes that stay inside the unzip folder and that
+Windows can hold, no ZIP64, CRC-32 and sizes in the local header, and the
+data itself (inflated, its CRC-32 compared; encrypted members excepted).
+Mended, with a note on stderr per kind and a count (the member data stays
+byte for byte):
+  - members written as a stream (flag bit 3): the local header takes the
+    CRC-32 and sizes of the central directory, and the data descriptor
+    behind the data is the signed 16-byte form
+  - data descriptors of 12 bytes without signature: the signed 16-byte form
+  - data in front of the first local header (a prefix, as from zip -A or
+    another self-extractor): dropped, offsets rebased
+  - names in UTF-8 without flag bit 11: the bit set (see --names)
+  - encrypted members without --encrypted: --encrypted set
+Anything else the stub could not unzip is refused, naming the member and
+the reason (exit status 1).
+  --names=auto|utf8|cp437   names without flag bit 11 that hold other than
+                            ASCII: auto (the default) takes them for UTF-8
+                            when every one of them is valid UTF-8, else for
+                            code page 437; utf8 takes them all for UTF-8
+                            (refusing one that is not); cp437 leaves them
+  --as-is                   pack the archive byte for byte, unchecked and
+                            unmended (to try the stub on archives it must
+                            refuse); such a package may not unzip
 
 Options word (each flag adds its bit; --options sets the raw word first):
   --overwrite               0x00000002  "Overwrite files" starts ticked
@@ -123,6 +178,10 @@ Other:
   -v, --verbose             print the header fields and the files written
   -h, --help                this text
 
+On success one summary line goes to stdout: the package, its size, the
+members and what was mended. A progress line shows on stderr while a large
+archive or folder is read, when stderr is a terminal.
+
 Exit status: 0 on success, 1 on an error, 2 on a bad command line.
 )";
 
@@ -142,42 +201,6 @@ struct Failure {
 void Warn(const std::string &message) {
     std::fprintf(stderr, "morvik-pack: warning: %s\n", message.c_str());
 }
-
-// ---- little-endian fields --------------------------------------------------
-
-uint16_t Get16(const Bytes &b, size_t at) {
-    return uint16_t(b[at] | (b[at + 1] << 8));
-}
-
-uint32_t Get32(const Bytes &b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
-}
-
-uint64_t Get64(const Bytes &b, size_t at) {
-    return uint64_t(Get32(b, at)) | uint64_t(Get32(b, at + 4)) << 32;
-}
-
-void Put16(Bytes &b, size_t at, uint16_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-
-void Put32(Bytes &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = uint8_t(v >> (8 * i));
-}
-
-bool Matches(const Bytes &b, size_t at, const char *sig, size_t n = 4) {
-    return at + n <= b.size() && std::memcmp(b.data() + at, sig, n) == 0;
-}
-
-const char kLocalSig[] = "PK\x03\x04";
-const char kCentralSig[] = "PK\x01\x02";
-const char kEndSig[] = "PK\x05\x06";
-const char kSpanSig[] = "PK\x07\x08";
-const char kSingleSig[] = "PK00";
-const char kZip64LocatorSig[] = "PK\x06\x07";
 
 std::string Hex(uint32_t v) {
     char text[16];
@@ -252,12 +275,16 @@ const FlagOption kFlags[] = {
 };
 
 const char *const kValueOptions[] = {
-    "--stub",  "--zip",  "--out",     "--folder",       "--startup-message",
-    "--title", "--info", "--options", "--volume-sizes", "--disks",
+    "--stub",    "--zip",          "--out",   "--folder", "--startup-message", "--title", "--info",
+    "--options", "--volume-sizes", "--disks", "--dir",    "--password-file",   "--names",
 };
 
 struct Settings {
-    std::string stub, zip, out;
+    std::string stub, zip, dir, passwordFile, out;
+    pack::NameEncoding names = pack::NameEncoding::Auto;
+    bool namesGiven = false;
+    bool asIs = false;
+    bool quiet = false;
     uint32_t options = 0;
     bool crc = false;
     bool noTrailer = false;
@@ -342,7 +369,21 @@ Settings ParseCommandLine(int argc, char **argv) {
                 s.zip = value;
             else if (name == "--out")
                 s.out = value;
-            else if (name == "--options")
+            else if (name == "--dir")
+                s.dir = value;
+            else if (name == "--password-file")
+                s.passwordFile = value;
+            else if (name == "--names") {
+                s.namesGiven = true;
+                if (value == "auto")
+                    s.names = pack::NameEncoding::Auto;
+                else if (value == "utf8")
+                    s.names = pack::NameEncoding::Utf8;
+                else if (value == "cp437")
+                    s.names = pack::NameEncoding::Cp437;
+                else
+                    UsageFail("--names takes auto, utf8 or cp437, not \"" + value + "\"");
+            } else if (name == "--options")
                 s.options = uint32_t(ParseNumber(value, name, 16));
             else if (name == "--volume-sizes") {
                 size_t start = 0;
@@ -384,6 +425,10 @@ Settings ParseCommandLine(int argc, char **argv) {
             s.anySplit = true;
         else if (arg == "-v" || arg == "--verbose")
             s.verbose = true;
+        else if (arg == "-q" || arg == "--quiet")
+            s.quiet = true;
+        else if (arg == "--as-is")
+            s.asIs = true;
         else {
             known = false;
             for (const FlagOption &f : kFlags)
@@ -397,8 +442,16 @@ Settings ParseCommandLine(int argc, char **argv) {
                                              : "unexpected argument " + arg);
     }
     s.options |= flags;
-    if (s.stub.empty() || s.zip.empty() || s.out.empty())
-        UsageFail("--stub, --zip and --out are required");
+    if (s.stub.empty() || (s.zip.empty() && s.dir.empty()) || s.out.empty())
+        UsageFail("--stub, --zip and --out are required (--dir in place of --zip)");
+    if (!s.zip.empty() && !s.dir.empty())
+        UsageFail("give --zip or --dir, not both");
+    if (!s.passwordFile.empty() && s.dir.empty())
+        UsageFail("--password-file needs --dir (an archive keeps its own encryption)");
+    if ((s.namesGiven || s.asIs) && s.zip.empty())
+        UsageFail("--names and --as-is need --zip");
+    if (s.namesGiven && s.asIs)
+        UsageFail("--as-is leaves names alone: not with --names");
     if (s.noTrailer && s.trailerGiven)
         UsageFail("--no-trailer excludes --folder, --startup-message, --title and --info");
     bool spanned = (s.options & OPT_SPANNED) != 0;
@@ -446,6 +499,8 @@ struct Archive {
     uint32_t centralDir = 0; // offset of the central directory
     uint32_t totalSize = 0;  // sum of the uncompressed sizes
     uint32_t entries = 0;
+    std::string contents; // what the summary says of the members
+    std::string mended;   // what the summary says was mended
 };
 
 // The end record: scanning backwards, the first "PK\x05\x06" whose comment
@@ -461,7 +516,9 @@ uint32_t FindEndRecord(const Bytes &zip) {
     Fail("not a ZIP archive: no end-of-central-directory record");
 }
 
-Archive ReadArchive(const Bytes &zip, const std::string &path, bool spanned) {
+// The archive as given (--as-is): only what the header needs is read, and
+// what the stub will trip over is warned of.
+Archive ReadArchiveAsIs(const Bytes &zip, const std::string &path, bool spanned) {
     if (zip.size() > UINT32_MAX)
         Fail(path + ": archives of 4 GiB or more are not supported");
     Archive a;
@@ -724,12 +781,10 @@ struct Plan {
     uint16_t completeMarker = 0;
 };
 
-Plan BuildPackage(const Settings &s, const Bytes &stub, const Bytes &zip) {
+Plan BuildPackage(const Settings &s, const Bytes &stub, const Bytes &zip, const Archive &archive) {
     Plan plan;
-    const bool spanned = (s.options & OPT_SPANNED) != 0;
     plan.headerAt = uint32_t(FindHeader(stub, s.stub));
     Bytes trailer = s.noTrailer ? Bytes() : BuildTrailer(s);
-    Archive archive = ReadArchive(zip, s.zip, spanned);
 
     if (uint64_t(stub.size()) + trailer.size() + zip.size() > UINT32_MAX)
         Fail("the package would be 4 GiB or more");
@@ -792,6 +847,132 @@ void PrintPlan(const Plan &p) {
     std::printf("  completeMarker   0x%04X\n", p.completeMarker);
 }
 
+// ---- the archive's source: a folder, or an archive checked and mended -------
+
+// A progress line on stderr while a large input is read, when stderr is a
+// terminal: redrawn in place when the percentage moves, cleared at the end.
+class Progress {
+  public:
+    Progress(bool wanted, const char *what) : shown_(wanted && isatty(2)), what_(what) {}
+    ~Progress() { Clear(); }
+    void Update(uint64_t done, uint64_t total) {
+        if (!shown_ || total < kLarge)
+            return;
+        int percent = int(done * 100 / total);
+        if (percent == percent_)
+            return;
+        percent_ = percent;
+        std::fprintf(stderr, "\rmorvik-pack: %s %3d%% of %llu MiB", what_, percent,
+                     (unsigned long long)(total >> 20));
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    void Clear() {
+        if (drawn_)
+            std::fputs("\r\033[K", stderr);
+        drawn_ = false;
+    }
+    std::function<void(uint64_t, uint64_t)> Callback() {
+        return [this](uint64_t done, uint64_t total) { Update(done, total); };
+    }
+
+  private:
+    static constexpr uint64_t kLarge = 32 << 20; // below this a run is too quick to watch
+    bool shown_;
+    const char *what_;
+    int percent_ = -1;
+    bool drawn_ = false;
+};
+
+void Note(const Settings &s, const std::string &text) {
+    if (!s.quiet)
+        std::fprintf(stderr, "morvik-pack: %s\n", text.c_str());
+}
+
+std::string ReadPassword(const std::string &path) {
+    Bytes bytes = ReadFile(path, "password file");
+    std::string password(bytes.begin(), bytes.end());
+    size_t end = password.find('\n');
+    if (end != std::string::npos)
+        password.erase(end);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (password.empty())
+        Fail(path + ": the password file's first line is empty");
+    if (password.find('\0') != std::string::npos)
+        Fail(path + ": the password holds a NUL byte");
+    for (unsigned char c : password)
+        if (c >= 0x80) {
+            Warn(path + ": the password holds other than ASCII; the stub takes the bytes the "
+                        "user types in the Windows ANSI code page, which must be these bytes");
+            break;
+        }
+    return password;
+}
+
+// Puts the archive to pack into `zip` and says what it holds.
+Archive PrepareArchive(Settings &s, Bytes &zip) {
+    Archive a;
+    const bool spanned = (s.options & OPT_SPANNED) != 0;
+    if (!s.dir.empty()) {
+        pack::FolderSettings settings;
+        if (!s.passwordFile.empty()) {
+            settings.encryption = pack::Encryption::Traditional;
+            settings.password = ReadPassword(s.passwordFile);
+            s.options |= OPT_ENCRYPTED;
+        }
+        Progress progress(!s.quiet, "archiving");
+        settings.progress = progress.Callback();
+        pack::FolderArchive folder = pack::ArchiveFolder(s.dir, settings);
+        progress.Clear();
+        zip.swap(folder.archive);
+        a.endRecord = folder.endRecord;
+        a.totalSize = folder.totalSize;
+        a.entries = folder.files + folder.folders;
+        a.contents = std::to_string(folder.files) + " file(s) and " +
+                     std::to_string(folder.folders) + " folder(s) from " + s.dir +
+                     (settings.encryption != pack::Encryption::None ? ", encrypted" : "");
+        return a;
+    }
+    zip = ReadFile(s.zip, "archive");
+    if (s.asIs) {
+        a = ReadArchiveAsIs(zip, s.zip, spanned);
+        a.contents = std::to_string(a.entries) + " member(s), packed as they are";
+        return a;
+    }
+    pack::MendSettings settings;
+    settings.names = s.names;
+    Progress progress(!s.quiet, "checking");
+    settings.progress = progress.Callback();
+    pack::MendedArchive mended = pack::CheckAndMend(zip, settings);
+    progress.Clear();
+    zip.swap(mended.archive);
+    a.endRecord = mended.endRecord;
+    a.totalSize = mended.totalSize;
+    a.entries = mended.members;
+    a.contents = std::to_string(mended.members) + " member(s)";
+    for (const pack::Mend &m : mended.mends) {
+        Note(s, "mended: " + std::to_string(m.count) + " " + m.what);
+        a.mended += (a.mended.empty() ? "" : ", ") + std::to_string(m.count) + " " + m.brief;
+    }
+    if (mended.anyEncrypted && !(s.options & OPT_ENCRYPTED)) {
+        s.options |= OPT_ENCRYPTED;
+        Note(s, "mended: the archive holds encrypted members: --encrypted set, so that the stub "
+                "asks for the password before it unzips");
+        a.mended += std::string(a.mended.empty() ? "" : ", ") + "--encrypted set";
+    }
+    return a;
+}
+
+void Summary(const Settings &s, const std::string &wrote, const Archive &a) {
+    if (s.quiet)
+        return;
+    std::string mended = !s.dir.empty()     ? ""
+                         : a.mended.empty() ? "; nothing mended"
+                                            : "; mended: " + a.mended;
+    std::printf("morvik-pack: wrote %s: %s%s\n", wrote.c_str(), a.contents.c_str(), mended.c_str());
+}
+
 int Run(int argc, char **argv) {
     Settings s = ParseCommandLine(argc, argv);
     if (s.help) {
@@ -799,16 +980,22 @@ int Run(int argc, char **argv) {
         return 0;
     }
     Bytes stub = ReadFile(s.stub, "stub");
-    Bytes zip = ReadFile(s.zip, "archive");
-    Plan plan = BuildPackage(s, stub, zip);
+    Bytes zip;
+    Archive archive;
+    try {
+        archive = PrepareArchive(s, zip);
+    } catch (const pack::Refusal &r) {
+        Fail((s.dir.empty() ? s.zip + ": " : "") + r.what());
+    }
+    Plan plan = BuildPackage(s, stub, zip, archive);
 
     const Piece image{plan.image.data(), plan.image.size()};
     if (!(s.options & OPT_SPANNED)) {
         if (s.verbose)
             PrintPlan(plan);
         WriteFile(s.out, {image, {zip.data(), zip.size()}}, true);
-        if (s.verbose)
-            std::printf("wrote %s (%zu bytes)\n", s.out.c_str(), plan.image.size() + zip.size());
+        Summary(s, s.out + " (" + std::to_string(plan.image.size() + zip.size()) + " bytes)",
+                archive);
         return 0;
     }
 
@@ -852,6 +1039,10 @@ int Run(int argc, char **argv) {
                         (diskFolder / volumeName).c_str(), (unsigned long long)volumes[i], label);
         from += volumes[i];
     }
+    Summary(s,
+            std::to_string(volumes.size()) + " disk folder(s) under " + folder.string() + " (" +
+                std::to_string(plan.image.size() + zip.size()) + " bytes)",
+            archive);
     return 0;
 }
 
@@ -861,7 +1052,14 @@ int main(int argc, char **argv) {
     try {
         return Run(argc, argv);
     } catch (const Failure &f) {
-        std::fprintf(stderr, "morvik-pack: error: %s\n", f.message.c_str());
+        // A refusal may name several things, a line each.
+        size_t start = 0;
+        do {
+            size_t end = f.message.find('\n', start);
+            std::string line = f.message.substr(start, end - start);
+            std::fprintf(stderr, "morvik-pack: error: %s\n", line.c_str());
+            start = end == std::string::npos ? end : end + 1;
+        } while (start != std::string::npos);
         if (f.status == 2)
             std::fprintf(stderr, "Run morvik-pack --help for the command line.\n");
         return f.status;

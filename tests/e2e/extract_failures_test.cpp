@@ -89,10 +89,12 @@ std::string MakePythonZip(const Failure &f,
     return zip;
 }
 
-// Packs `zip`, then lets `patch` change the package bytes; `archive` is where
+// Packs `zip` as it is (the builder would refuse or mend most of these
+// archives), then lets `patch` change the package bytes; `archive` is where
 // the archive starts in them.
-void PackPatched(Failure &f, const std::string &zip, const std::vector<std::string> &options,
+void PackPatched(Failure &f, const std::string &zip, std::vector<std::string> options,
                  const std::function<void(std::string &package, size_t archive)> &patch = {}) {
+    options.push_back("--as-is");
     test::PackOrFail(zip, f.package, options);
     if (!patch)
         return;

@@ -23,8 +23,8 @@ and presses their buttons, and by xdotool and ImageMagick on the X side.
 Without --stub32/--stub64 the script builds each stub itself (cmake --preset
 windows or windows64, then cmake --build) unless MORVIK_WINDOWS_STUB or
 MORVIK_WINDOWS64_STUB names one. Without --pack it compiles
-tools/morvik-pack.cpp with g++ into its work folder. It prints one line per
-case and stub, "PASS [64-bit] name" or "FAIL [64-bit] name: reason", and
+tools/morvik-pack.cpp and tools/pack/ with g++ into its work folder. It
+prints one line per case and stub, "PASS [64-bit] name" or "FAIL [64-bit] name: reason", and
 closes with "N passed, N failed". Exit status: 0 when every case that ran
 passed, 1 when one failed, 77 when no stub can run here (Wine, Xvfb or
 MinGW-w64 not installed; the suite is then skipped).
@@ -525,9 +525,12 @@ class Suite:
             self.pack_tool = os.path.abspath(self.args.pack)
         else:
             self.pack_tool = os.path.join(self.work, "morvik-pack")
-            self.run(["g++", "-std=c++17", "-O1", "-I" + self.source_dir,
-                      os.path.join(self.source_dir, "tools", "morvik-pack.cpp"), "-lz",
-                      "-o", self.pack_tool], timeout=600)
+            tools = os.path.join(self.source_dir, "tools")
+            sources = [os.path.join(tools, "morvik-pack.cpp")] + sorted(
+                os.path.join(tools, "pack", f) for f in os.listdir(os.path.join(tools, "pack"))
+                if f.endswith(".cpp"))
+            self.run(["g++", "-std=c++17", "-O1", "-I" + self.source_dir] + sources +
+                     ["-lz", "-o", self.pack_tool], timeout=600)
         check(os.access(self.pack_tool, os.X_OK), f"no morvik-pack at {self.pack_tool}")
 
     def build_helpers(self):
