@@ -65,8 +65,9 @@ Input and output:
   --dir FOLDER              the files and folders below FOLDER, archived with
                             zlib: deflated at the best level (stored where
                             that is not smaller), UTF-8 names, modification
-                            times, in the byte order of their names (the same
-                            folder gives the same archive, encryption apart)
+                            times, sorted by name level by level (the same
+                            folder gives the same archive, encryption apart);
+                            symbolic links and special files are refused
   --password-file FILE      with --dir: encrypt every file with the
                             traditional PKWARE encryption under the password
                             in FILE (its first line); sets --encrypted

@@ -25,12 +25,11 @@ struct FolderArchive {
     uint32_t stored = 0; // files kept stored, deflate gaining nothing
 };
 
-// Every file and folder below `folder`, in the byte order of their names
-// ("/" between levels), with UTF-8 names (bit 11), the files' modification
-// times as DOS times in local time (to the even second below), each file
-// deflated at the best level or stored where that is not smaller. Throws
-// Refusal for what the stub cannot carry; symbolic links and special files
-// are refused, each named on a line of its own.
+// Every file and folder below `folder`, sorted by the bytes of their names
+// level by level (a folder's members right behind it), with UTF-8 names (bit 11), the files'
+// modification times as DOS times in local time (to the even second below), each file deflated at
+// the best level or stored where that is not smaller. Throws Refusal for what the stub cannot
+// carry; symbolic links and special files are refused, each named on a line of its own.
 FolderArchive ArchiveFolder(const std::string &folder, const FolderSettings &settings);
 
 } // namespace pack

@@ -1,0 +1,307 @@
+// The package builder meets archives as publishers have them: streamed
+// archives (bsdtar, Python and zip writing to a pipe), encrypted archives
+// without --encrypted, UTF-8 names without their flag, 7-Zip archives and
+// archives behind a prefix. Each builds, and the real stub unzips its package
+// to the tree unzip gives. What cannot be mended is refused, naming the
+// member. --dir makes the archive from a folder.
+#include "tests/e2e/extract_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace extract_e2e;
+
+// Python's zipfile writing to a stream that cannot seek, as a web service
+// that streams its archive does.
+const char kPythonPipe[] = "TZ=UTC python3 - <<'EOF' | cat >{zip}\n"
+                           "import io, os, sys, zipfile\n"
+                           "class Pipe(io.RawIOBase):\n"
+                           "    def writable(self): return True\n"
+                           "    def write(self, b): return sys.stdout.buffer.write(b)\n"
+                           "with zipfile.ZipFile(Pipe(), 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                           "    for root, dirs, files in os.walk('.'):\n"
+                           "        dirs.sort()\n"
+                           "        for d in dirs:\n"
+                           "            z.write(os.path.join(root, d))\n"
+                           "        for f in sorted(files):\n"
+                           "            z.write(os.path.join(root, f))\n"
+                           "EOF\n";
+
+struct SourceCase {
+    const char *label;
+    std::string command;            // run in the source folder; {zip} is the archive
+    std::vector<std::string> notes; // what the builder must say it mended
+    std::string script;             // the scripted user (the password dialog)
+    std::string unzipOptions;
+    std::map<std::string, std::string> extraFiles;
+    std::string reference = "archive.zip"; // what unzip reads for the expected tree
+};
+void PrintTo(const SourceCase &c, std::ostream *out) {
+    *out << c.label;
+}
+
+const char kStreamedNote[] = "member(s) written as a stream (flag bit 3): the local header "
+                             "takes the CRC-32 and sizes of the central directory";
+const char kEncryptedNote[] = "the archive holds encrypted members: --encrypted set";
+const char kUtf8Note[] = "name(s) in UTF-8 without flag bit 11: the bit set";
+const char kPrefixNote[] = "in front of the first local header (a prefix) dropped";
+
+std::map<std::string, std::string> SourceFiles() {
+    return {
+        {"readme.txt", TextBytes(1500, 1)},
+        {"empty.txt", ""},
+        {"docs/", ""},
+        {"docs/manual.txt", TextBytes(300000, 3)},
+        {"docs/deep/", ""},
+        {"docs/deep/data.bin", NoiseBytes(70000, 4)},
+        {"exactly2048.bin", NoiseBytes(2048, 2)},
+    };
+}
+
+std::vector<SourceCase> SourceCases() {
+    return {
+        {"Bsdtar", "TZ=UTC bsdtar --format zip -cf {zip} .", {kStreamedNote}, "", "", {}},
+        {"PythonToAPipe", kPythonPipe, {kStreamedNote}, "", "", {}},
+        {"ZipToAPipe", "TZ=UTC zip -q -r - . | cat >{zip}", {kStreamedNote}, "", "", {}},
+        {"ZipEncryptedToAPipe",
+         "TZ=UTC zip -q -r -P secret - . | cat >{zip}",
+         {kStreamedNote, kEncryptedNote},
+         PasswordSteps(),
+         "-P secret",
+         {}},
+        {"ZipEncrypted",
+         "TZ=UTC zip -q -r -9 -P secret {zip} .",
+         {kEncryptedNote},
+         PasswordSteps(),
+         "-P secret",
+         {}},
+        // Info-ZIP on Linux stores the name's UTF-8 bytes without bit 11.
+        {"InfoZipUtf8Names",
+         "TZ=UTC LC_ALL=C.UTF-8 zip -q -r -9 {zip} .",
+         {"3 " + std::string(kUtf8Note)},
+         "",
+         "",
+         {{"caf\xc3\xa9.txt", "cafe\n"}, {"na\xc3\xafve/", ""}, {"na\xc3\xafve/x.txt", "x\n"}}},
+        {"SevenZip", "TZ=UTC LC_ALL=C.UTF-8 7z a -tzip -mx=9 -bso0 -bsp0 {zip} .", {}, "", "", {}},
+        // Data in front of the archive whose offsets do not count it.
+        {"Prefixed",
+         "TZ=UTC zip -q -r -9 ../plain.zip . && { printf 'MZ another stub'; cat ../plain.zip; } "
+         ">{zip}",
+         {"15 byte(s) " + std::string(kPrefixNote)},
+         "",
+         "",
+         {},
+         "plain.zip"},
+        // zip -A: the offsets count the prefix.
+        {"PrefixedAndAdjusted",
+         "TZ=UTC zip -q -r -9 ../plain.zip . && { head -c 3000 /bin/sh; cat ../plain.zip; } "
+         ">{zip} && cd .. && zip -q -A archive.zip",
+         {"3000 byte(s) " + std::string(kPrefixNote)},
+         "",
+         "",
+         {},
+         "plain.zip"},
+    };
+}
+
+class PackFromTool : public ::testing::TestWithParam<SourceCase> {};
+
+TEST_P(PackFromTool, BuildsAndUnzipsToTheTreeUnzipGives) {
+    const SourceCase &c = GetParam();
+    std::string dir = test::TempDir("packsrc");
+    RemovedIfPassed cleanup{dir};
+    std::map<std::string, std::string> files = SourceFiles();
+    files.insert(c.extraFiles.begin(), c.extraFiles.end());
+    WriteTree(dir + "/src", files, kSourceTime);
+    std::string zip = dir + "/archive.zip";
+    test::MakeArchive(c.command, dir + "/src", zip);
+
+    test::ProcessResult packed = test::Pack(zip, dir + "/package");
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    // One line per kind: "morvik-pack: mended: COUNT what".
+    for (const std::string &note : c.notes) {
+        size_t at = packed.err.find(note);
+        EXPECT_NE(at, std::string::npos) << note << "\n" << packed.err;
+        size_t line = packed.err.rfind('\n', at);
+        line = line == std::string::npos ? 0 : line + 1;
+        EXPECT_EQ(packed.err.compare(line, 21, "morvik-pack: mended: "), 0) << packed.err;
+    }
+    if (c.notes.empty()) {
+        EXPECT_EQ(packed.err, "");
+    }
+    EXPECT_EQ(packed.out.rfind("morvik-pack: wrote " + dir + "/package (", 0), 0u) << packed.out;
+    EXPECT_NE(packed.out.find(c.notes.empty() ? "nothing mended" : "; mended: "), std::string::npos)
+        << packed.out;
+
+    test::StubRun run = RunAuto(dir + "/package", dir + "/out", c.script);
+    EXPECT_CLEAN_RUN(run);
+    EXPECT_TRUE(BoxesShown(run.transcript).empty()) << run.transcript;
+
+    test::Shell("TZ=UTC LC_ALL=C.UTF-8 unzip -o -q " + c.unzipOptions + " " + c.reference +
+                    " -d unzipped",
+                dir);
+    std::map<std::string, std::string> expected = Tree(dir + "/unzipped");
+    ASSERT_EQ(expected.size(), files.size()) << "unzip did not put every entry";
+    EXPECT_TREE(dir + "/out", expected);
+    for (const auto &[name, content] : expected) {
+        if (name.back() != '/') {
+            EXPECT_EQ(test::ModifiedTime(dir + "/out/" + name),
+                      test::ModifiedTime(dir + "/src/" + name))
+                << name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, PackFromTool, ::testing::ValuesIn(SourceCases()),
+                         [](const ::testing::TestParamInfo<SourceCase> &info) {
+                             return std::string(info.param.label);
+                         });
+
+// ---- refusals ------------------------------------------------------------------------------
+
+TEST(PackRefusal, NamesTheMemberAndTheReasonAndWritesNothing) {
+    std::string dir = test::TempDir("refuse");
+    RemovedIfPassed cleanup{dir};
+    struct Case {
+        const char *label;
+        std::string python; // writes the archive to z (a ZipFile)
+        std::string error;
+    };
+    const std::string longName = "d/" + std::string(195, 'n') + ".txt";
+    const std::vector<Case> cases = {
+        {"zip64",
+         "z.writestr('small.txt', 'a')\n"
+         "with z.open('big.txt', 'w', force_zip64=True) as f: f.write(b'hello')\n",
+         "member big.txt: ZIP64 sizes in its local header"},
+        {"bzip2",
+         "z.writestr('a.txt', 'a')\n"
+         "z.writestr('b.txt', 'b' * 100, compress_type=zipfile.ZIP_BZIP2)\n",
+         "member b.txt: compression method 12 (bzip2); the stub unzips only stored (0) and "
+         "deflated (8) members"},
+        {"name of 201 bytes", "z.writestr('" + longName + "', 'a')\n",
+         "member " + longName + ": its name is 201 bytes long; the stub takes at most 200"},
+        {"parent folder", "z.writestr('ok.txt', 'a')\nz.writestr('../x', 'a')\n",
+         "member ../x: its name has a \"..\" component"},
+        {"drive", "z.writestr('C:/x.txt', 'a')\n", "member C:/x.txt: its name holds a colon"},
+        {"device", "z.writestr('sub/con.txt', 'a')\n",
+         "member sub/con.txt: its name has the component \"con.txt\", a device name"},
+        {"file in the way of a folder", "z.writestr('a', 'file')\nz.writestr('a/b.txt', 'b')\n",
+         "member a/b.txt: it needs a folder a, which is a file member of the archive too"},
+        {"damaged data", // one byte of the stored member changed below
+         "z.writestr('good.txt', 'good')\n"
+         "z.writestr('bad.txt', 'x' * 1000)\n"
+         "z.fp.flush()\n",
+         "member bad.txt: bad CRC-32"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string zip = dir + "/in.zip";
+        std::string script = "import zipfile\nwith zipfile.ZipFile('in.zip', 'w') as z:\n";
+        for (size_t start = 0; start < c.python.size();) {
+            size_t end = c.python.find('\n', start);
+            script += "    " + c.python.substr(start, end - start + 1);
+            start = end + 1;
+        }
+        if (std::string(c.label) == "damaged data")
+            // Change one byte of bad.txt's data.
+            script += "data = bytearray(open('in.zip', 'rb').read())\n"
+                      "at = data.find(b'bad.txt') + 7 + 10\n"
+                      "data[at] ^= 0x55\n"
+                      "open('in.zip', 'wb').write(data)\n";
+        test::WriteFile(dir + "/mk.py", script);
+        test::Shell("python3 mk.py", dir);
+        test::ProcessResult r = test::Pack(zip, dir + "/package");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("morvik-pack: error: " + zip + ": " + c.error), std::string::npos)
+            << r.err;
+        EXPECT_FALSE(test::Exists(dir + "/package"));
+    }
+}
+
+// ---- names -------------------------------------------------------------------------------------
+
+// Flag bit 11 of each member in the package's central directory.
+std::map<std::string, bool> Utf8Flags(const std::string &package) {
+    std::string archive = package.substr(ArchiveOffset(package));
+    std::map<std::string, bool> flags;
+    for (const LocalRecord &r : ReadLayout(archive).locals)
+        flags[r.name] = (r.flags & 0x0800) != 0;
+    return flags;
+}
+
+TEST(PackNames, AutoSetsTheUtf8FlagOnlyWhenEveryNameIsUtf8) {
+    std::string dir = test::TempDir("names");
+    RemovedIfPassed cleanup{dir};
+    const std::string utf8 = "caf\xc3\xa9.txt", oem = "caf\x82.txt"; // 0x82: e-acute in 437
+    WriteTree(dir + "/utf8", {{utf8, "u\n"}, {"plain.txt", "p\n"}}, kSourceTime);
+    WriteTree(dir + "/mixed", {{utf8, "u\n"}, {oem, "o\n"}}, kSourceTime);
+    test::MakeArchive("LC_ALL=C zip -q -r {zip} .", dir + "/utf8", dir + "/utf8.zip");
+    test::MakeArchive("LC_ALL=C zip -q -r {zip} .", dir + "/mixed", dir + "/mixed.zip");
+    struct Case {
+        const char *zip;
+        std::vector<std::string> options;
+        int status;
+        std::map<std::string, bool> flags; // name -> bit 11 in the package
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"utf8.zip", {}, 0, {{utf8, true}, {"plain.txt", false}}, "1 " + std::string(kUtf8Note)},
+        {"utf8.zip", {"--names=cp437"}, 0, {{utf8, false}, {"plain.txt", false}}, ""},
+        {"mixed.zip", {}, 0, {{utf8, false}, {oem, false}}, ""},
+        {"mixed.zip", {"--names=utf8"}, 1, {}, "member " + oem + ": its name is not valid UTF-8"},
+        {"mixed.zip", {"--names=latin1"}, 2, {}, "--names takes auto, utf8 or cp437"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.zip) + (c.options.empty() ? "" : " " + c.options[0]));
+        std::string package = dir + "/package";
+        test::Run({"rm", "-f", package});
+        test::ProcessResult r = test::Pack(dir + "/" + c.zip, package, c.options);
+        ASSERT_EQ(r.exitCode, c.status) << r.err;
+        if (!c.message.empty()) {
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(r.err.find(kUtf8Note), std::string::npos) << r.err;
+        }
+        if (c.status == 0) {
+            EXPECT_EQ(Utf8Flags(test::ReadFile(package)), c.flags);
+        }
+    }
+
+    // The flagged name lands with its real characters; with cp437 the UTF-8
+    // bytes read as code page 437 characters, as the option says.
+    test::PackOrFail(dir + "/utf8.zip", dir + "/package");
+    EXPECT_CLEAN_RUN(RunAuto(dir + "/package", dir + "/out", ""));
+    EXPECT_TREE(dir + "/out",
+                (std::map<std::string, std::string>{{utf8, "u\n"}, {"plain.txt", "p\n"}}));
+}
+
+// ---- the summary, notes and --quiet ------------------------------------------------------
+
+TEST(PackOutput, QuietSaysNothingButErrors) {
+    std::string dir = test::TempDir("quiet");
+    RemovedIfPassed cleanup{dir};
+    WriteTree(dir + "/src", {{"a.txt", "alpha\n"}}, kSourceTime);
+    test::MakeArchive("zip -q -r -P secret - . | cat >{zip}", dir + "/src", dir + "/in.zip");
+    test::ProcessResult loud = test::Pack(dir + "/in.zip", dir + "/loud");
+    ASSERT_EQ(loud.exitCode, 0) << loud.err;
+    EXPECT_NE(loud.err.find(kStreamedNote), std::string::npos) << loud.err;
+    EXPECT_EQ(loud.out, "morvik-pack: wrote " + dir + "/loud (" +
+                            std::to_string(test::ReadFile(dir + "/loud").size()) +
+                            " bytes): 1 member(s); mended: 1 streamed members, --encrypted set\n");
+    test::ProcessResult quiet = test::Pack(dir + "/in.zip", dir + "/quiet", {"--quiet"});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    EXPECT_EQ(test::ReadFile(dir + "/quiet"), test::ReadFile(dir + "/loud"));
+    test::ProcessResult refused = test::Pack(dir + "/src/a.txt", dir + "/none", {"-q"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("morvik-pack: error: "), std::string::npos);
+}
+
+} // namespace
