@@ -12,8 +12,9 @@
 //     field, data, and with flag bit 3 a signed 16-byte descriptor with the
 //     local header's values), then the central directory, then the end
 //     record, which reaches to the end;
-//   - every local header carries what its central entry says (flags, method,
-//     time, CRC-32, sizes, name), and names are at most 200 bytes;
+//   - every local header carries what its central entry says (the flags for
+//     encryption, data descriptor and UTF-8, method, time, CRC-32, sizes,
+//     name), and names are at most 200 bytes;
 //   - the end record offset and total size the mender reports are right;
 //   - mending is done at once: the mended archive passes again unchanged,
 //     with nothing left to mend.
@@ -82,9 +83,11 @@ void CheckLayout(const MendedArchive &m) {
             found = found || l == local;
         if (!found)
             Finding("a central entry points at no local header", c);
-        if (Get16(z, c + 8) != Get16(z, local + 6) || Get16(z, c + 10) != Get16(z, local + 8) ||
-            Get32(z, c + 12) != Get32(z, local + 10) || Get32(z, c + 16) != Get32(z, local + 14) ||
-            Get32(z, c + 20) != Get32(z, local + 18) || Get32(z, c + 24) != Get32(z, local + 22))
+        const uint16_t bits = kFlagEncrypted | kFlagDescriptor | kFlagUtf8;
+        if (((Get16(z, c + 8) ^ Get16(z, local + 6)) & bits) ||
+            Get16(z, c + 10) != Get16(z, local + 8) || Get32(z, c + 12) != Get32(z, local + 10) ||
+            Get32(z, c + 16) != Get32(z, local + 14) || Get32(z, c + 20) != Get32(z, local + 18) ||
+            Get32(z, c + 24) != Get32(z, local + 22))
             Finding("a local header differs from its central entry", c);
         const uint16_t nameLength = Get16(z, c + 28);
         if (nameLength != Get16(z, local + 26) ||

@@ -4,8 +4,9 @@
 # by our builder. Nothing here is committed: the seeds are made afresh.
 #   fuzz/make_corpus.sh OUTDIR MORVIK-PACK
 # Writes OUTDIR/fuzz_extract/ (a settings byte, then an archive; see
-# fuzz_extract.cpp) and OUTDIR/fuzz_package/ (packages, some with a
-# command-line tail; see fuzz_package.cpp). A tool that is missing is skipped
+# fuzz_extract.cpp), OUTDIR/fuzz_package/ (packages, some with a
+# command-line tail; see fuzz_package.cpp) and OUTDIR/fuzz_pack/ (a names
+# byte, then an archive; see fuzz_pack.cpp). A tool that is missing is skipped
 # with a note. The password of the encrypted archives is "morvik".
 set -euo pipefail
 
@@ -16,8 +17,8 @@ pack="$(cd "$(dirname "$pack")" && pwd)/$(basename "$pack")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 zips="$work/zips"
-mkdir -p "$zips" "$out/fuzz_extract" "$out/fuzz_package"
-rm -f "$out"/fuzz_extract/* "$out"/fuzz_package/*
+mkdir -p "$zips" "$out/fuzz_extract" "$out/fuzz_package" "$out/fuzz_pack"
+rm -f "$out"/fuzz_extract/* "$out"/fuzz_package/* "$out"/fuzz_pack/*
 
 have() { command -v "$1" >/dev/null 2>&1; }
 note() { echo "make_corpus: $*" >&2; }
@@ -150,6 +151,37 @@ open(f"{out}/raw-spanning-marker.zip", "wb").write(b"PK\x07\x08" + local(b"s.txt
 open(f"{out}/raw-truncated.zip", "wb").write(local(b"t.txt", b"truncated" * 50, method=8)[:60])
 open(f"{out}/raw-no-end-record.zip", "wb").write(local(b"e.txt", b"e"))
 open(f"{out}/raw-garbage.zip", "wb").write(b"this is not an archive")
+
+# Whole archives (with a central directory) that old or odd writers make.
+def whole(members, prefix=b"", descriptor="signed", adjust=False):
+    """members: (name, data, method, flags). descriptor: how bit-3 members end."""
+    body, central = bytearray(prefix), bytearray()
+    for name, data, method, flags in members:
+        comp = data if method == 0 else zlib.compress(data, 9)[2:-4]
+        crc = zlib.crc32(data)
+        offset = len(body) if adjust else len(body) - len(prefix)
+        streamed = flags & 8
+        sizes = (0, 0, 0) if streamed else (crc, len(comp), len(data))
+        body += (b"PK\x03\x04" + struct.pack("<HHHHHIIIHH", 20, flags, method, 0x6000, 0x5A21,
+                                              *sizes, len(name), 0) + name + comp)
+        if streamed:
+            body += (b"PK\x07\x08" if descriptor == "signed" else b"") + struct.pack(
+                "<III", crc, len(comp), len(data))
+        central += (b"PK\x01\x02" + struct.pack("<HHHHHHIIIHHHHHII", 20, 20, flags, method,
+                                                 0x6000, 0x5A21, crc, len(comp), len(data),
+                                                 len(name), 0, 0, 0, 0, 0, offset) + name)
+    cd = len(body) if adjust else len(body) - len(prefix)
+    return bytes(body + central + b"PK\x05\x06" + struct.pack(
+        "<HHHHIIH", 0, 0, len(members), len(members), len(central), cd, 0))
+two = [(b"one.txt", b"first member " * 40, 8, 8), (b"two.bin", bytes(range(256)), 0, 8)]
+open(f"{out}/whole-descriptor-12.zip", "wb").write(whole(two, descriptor="unsigned"))
+open(f"{out}/whole-prefix.zip", "wb").write(whole(two, prefix=b"MZ" + bytes(100)))
+open(f"{out}/whole-prefix-adjusted.zip", "wb").write(whole(two, prefix=b"MZ" + bytes(100),
+                                                           adjust=True))
+open(f"{out}/whole-utf8-unflagged.zip", "wb").write(
+    whole([("caf\u00e9.txt".encode(), b"cafe", 0, 0), (b"dir/", b"", 0, 0)]))
+open(f"{out}/whole-cp437.zip", "wb").write(
+    whole([(b"caf\x82.txt", b"cafe", 0, 0), ("\u00fc.txt".encode(), b"u", 8, 0)]))
 EOF
 
 # ---- fuzz_extract: a settings byte, then the archive -------------------------------------
@@ -165,6 +197,18 @@ for zip in "$zips"/*.zip; do
         esac
         { printf "\\x$settings"; cat "$zip"; } >"$out/fuzz_extract/$name-$settings"
     done
+done
+
+# ---- fuzz_pack: a names byte (auto, utf8, cp437), then the archive ----------------------
+for zip in "$zips"/*.zip; do
+    name="$(basename "$zip" .zip)"
+    { printf '\x00'; cat "$zip"; } >"$out/fuzz_pack/$name-auto"
+    case "$name" in
+    *utf8* | *cp437* | *zip-deflated*)
+        { printf '\x01'; cat "$zip"; } >"$out/fuzz_pack/$name-utf8"
+        { printf '\x02'; cat "$zip"; } >"$out/fuzz_pack/$name-cp437"
+        ;;
+    esac
 done
 
 # Spanned sets: settings 0x40 (.ZIP volumes) or 0xC0 (.EXE volumes), with the
@@ -255,7 +299,7 @@ package no-trailer stub-pe "$base.zip" --no-trailer
 package incomplete stub-pe "$base.zip" --incomplete --info="incomplete package"
 package spanned stub-pe "$base.zip" --spanned
 package spanned-exe stub-pe "$base.zip" --spanned --exe-volumes
-package raw-options stub-pe py-parent.zip --options=102A --folder=p
+package raw-options stub-pe py-parent.zip --options=102A --folder=p --as-is
 package descriptor stub-elf py-descriptor.zip --folder=d
 package window stub-pe zip-window.zip --folder=w
 package comment stub-pe zip-comment.zip --folder=c
@@ -268,4 +312,5 @@ with_tail plain " -AUTOMATIC" automatic
 printf '' >"$out/fuzz_package/empty"
 
 echo "make_corpus: $(ls "$out/fuzz_extract" | wc -l) fuzz_extract seeds," \
-    "$(ls "$out/fuzz_package" | wc -l) fuzz_package seeds in $out"
+    "$(ls "$out/fuzz_package" | wc -l) fuzz_package seeds," \
+    "$(ls "$out/fuzz_pack" | wc -l) fuzz_pack seeds in $out"

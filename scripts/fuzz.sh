@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 [[ $# -gt 0 ]] && shift
 targets=("$@")
-((${#targets[@]})) || targets=(fuzz_package fuzz_extract)
+((${#targets[@]})) || targets=(fuzz_package fuzz_extract fuzz_pack)
 jobs="${FUZZ_JOBS:-1}"
 build=build/fuzz
 # The targets write every input and what it unzips into a folder of their own
@@ -159,6 +159,22 @@ for target in "${targets[@]}"; do
         functions_by_folder "$log"
     fi
     [[ "${FUZZ_COVERAGE:-0}" == 1 ]] && line_coverage "$target"
+
+    # The builder's promise, which needs the stub and Python as processes:
+    # every archive it accepts unzips to the tree zipfile reads.
+    if [[ "$target" == fuzz_pack ]]; then
+        echo "   every accepted input of the corpus, packed and unzipped by the stub:"
+        if fuzz/pack_property.py --pack "$build/tools/morvik-pack" --stub "$build/morvik-sfx" \
+            "$corpus" "$build/seeds/fuzz_pack" >"$build/logs/pack_property.log" 2>&1; then
+            tail -1 "$build/logs/pack_property.log" | sed 's/^/    /'
+        else
+            grep -E '^.*: FAIL' "$build/logs/pack_property.log" | head -20
+            tail -1 "$build/logs/pack_property.log" | sed 's/^/    /'
+            status=1
+            summary+=("$target: the stub did not unzip an accepted input as zipfile reads it" \
+                      "(log $build/logs/pack_property.log)")
+        fi
+    fi
 done
 
 echo

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -191,7 +192,15 @@ FolderArchive ArchiveFolder(const std::string &folder, const FolderSettings &set
     Walk(fs::path(folder), "", found, problems);
 
     uint64_t total = 0;
+    std::set<std::string> folded; // names as Windows compares them
     for (const Found &f : found) {
+        std::string key = f.name;
+        for (char &c : key)
+            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        if (!folded.insert(key).second)
+            problems.push_back(f.path.string() + ": another name of this folder differs from it "
+                                                 "only in letter case, which Windows does not "
+                                                 "tell apart");
         if (!IsValidUtf8(f.name))
             problems.push_back(f.path.string() + ": the name is not valid UTF-8");
         else if (std::string problem = NameProblem(f.name, f.folder); !problem.empty())

@@ -33,8 +33,8 @@ enum MendKind {
 };
 
 const char *const kMendTexts[kMendKinds] = {
-    "member(s) written as a stream (flag bit 3): the local header takes the CRC-32 and sizes "
-    "of the central directory",
+    ("member(s) written as a stream (flag bit 3): the local header takes the CRC-32 and sizes "
+     "of the central directory"),
     "data descriptor(s) put in the signed 16-byte form the stub steps over",
     "local header(s) take the date and time of the central directory",
     "name(s) in UTF-8 without flag bit 11: the bit set",
@@ -91,6 +91,18 @@ std::string MethodName(uint16_t method) {
     default:
         return std::to_string(method);
     }
+}
+
+// The blocks of an extra field: false when one runs past its end.
+bool ExtraBlocksFit(const uint8_t *extra, size_t length) {
+    size_t at = 0;
+    while (length - at >= 4) {
+        uint16_t size = Get16(extra + at + 2);
+        if (size > length - at - 4)
+            return false;
+        at += 4 + size;
+    }
+    return true;
 }
 
 bool HasZip64Extra(const uint8_t *extra, size_t length) {
@@ -209,13 +221,14 @@ std::string FolderKey(std::string name) {
     return name;
 }
 
-// A file member that another member needs as a folder: the stub could not
-// create that folder.
+// Two file members of one name, and a file member that another member needs
+// as a folder: the stub would stop to ask, or could not create the folder.
 void CheckFolderClashes(const std::vector<Entry> &entries) {
     std::set<std::string> files;
     for (const Entry &e : entries)
-        if (!e.folder)
-            files.insert(FolderKey(e.name));
+        if (!e.folder && !files.insert(FolderKey(e.name)).second)
+            RefuseMember(e, "a second file member of this name (Windows does not tell letter "
+                            "case apart); the stub would ask whether to overwrite the first");
     for (const Entry &e : entries) {
         std::string key = FolderKey(e.name);
         for (size_t slash = key.find('/'); slash != std::string::npos;
@@ -285,6 +298,8 @@ MendedArchive CheckAndMend(const Bytes &zip, const MendSettings &settings) {
             localOffset == 0xFFFFFFFF ||
             HasZip64Extra(zip.data() + at + kCentralEntrySize + nameLength, extraLength))
             RefuseMember(m, "ZIP64 sizes or offset, which the stub does not read");
+        if (!ExtraBlocksFit(zip.data() + at + kCentralEntrySize + nameLength, extraLength))
+            RefuseMember(m, "a damaged extra field in the central directory");
         at += length;
 
         if (uint64_t(localOffset) + shift > cdStart ||
@@ -313,6 +328,11 @@ MendedArchive CheckAndMend(const Bytes &zip, const MendSettings &settings) {
         if ((m.flags ^ m.localFlags) & kFlagEncrypted)
             RefuseMember(m, "its local header and the central directory disagree on whether it "
                             "is encrypted");
+        // Bit 3 chooses the password check byte: zipfile and unzip go by the
+        // central directory's, the stub by the local header's.
+        if (((m.flags ^ m.localFlags) & kFlagDescriptor) && (m.flags & kFlagEncrypted))
+            RefuseMember(m, "encrypted, and its local header and the central directory disagree "
+                            "on flag bit 3, which chooses the password check byte");
         if (Get16(zip, m.local + 8) != m.method)
             RefuseMember(m, "its local header and the central directory give different "
                             "compression methods");
@@ -452,7 +472,9 @@ MendedArchive CheckAndMend(const Bytes &zip, const MendSettings &settings) {
         const Entry &m = entries[i];
         const size_t record = out.size();
         AppendBytes(out, zip.data() + m.central, m.centralLength);
-        Put16(out, record + 8, uint16_t(m.flags | m.addFlags));
+        const uint16_t flags =
+            uint16_t((m.flags & ~kFlagDescriptor) | (m.localFlags & kFlagDescriptor) | m.addFlags);
+        Put16(out, record + 8, flags);
         Put32(out, record + 42, newLocal[i]);
     }
     const size_t newEnd = out.size();
