@@ -59,7 +59,9 @@ TEST_P(ExtractCheckByte, ComesFromCrcOrTimeByFlagBit3) {
         test::WriteFile(dir + "/archive.zip", zip);
     }
 
-    test::PackOrFail(dir + "/archive.zip", dir + "/package", {"--encrypted"});
+    // Packed as it is: the builder refuses a member whose records disagree
+    // on bit 3.
+    test::PackOrFail(dir + "/archive.zip", dir + "/package", {"--encrypted", "--as-is"});
     std::string steps = PasswordSteps();
     if (c.flipFlag)
         steps += ErrorStep("Incorrect password specified");
