@@ -282,6 +282,59 @@ TEST(PackNames, AutoSetsTheUtf8FlagOnlyWhenEveryNameIsUtf8) {
                 (std::map<std::string, std::string>{{utf8, "u\n"}, {"plain.txt", "p\n"}}));
 }
 
+// ---- records no current tool writes --------------------------------------------------------
+
+// Streamed members whose data descriptors have no signature (12 bytes), as
+// early writers made them, behind a prefix and with a gap between members.
+TEST(PackHandMade, UnsignedDescriptorsPrefixAndGapAreMended) {
+    std::string dir = test::TempDir("handmade");
+    RemovedIfPassed cleanup{dir};
+    test::WriteFile(dir + "/mk.py", R"(import struct, zlib
+members = [(b"one.txt", b"first member " * 300, 8), (b"sub/two.bin", bytes(range(256)) * 9, 0)]
+prefix = b"MZ" + bytes(98)
+body, central = bytearray(prefix), bytearray()
+for name, data, method in members:
+    comp = data if method == 0 else zlib.compress(data, 9)[2:-4]
+    crc = zlib.crc32(data)
+    offset = len(body) - len(prefix)
+    body += b"PK" + struct.pack("<HHHHHIIIHH", 20, 8, method, 0x6000, 0x5A21, 0, 0, 0,
+                                        len(name), 0) + name + comp
+    body += struct.pack("<III", crc, len(comp), len(data))  # no signature
+    body += b"gap!"
+    central += b"PK" + struct.pack("<HHHHHHIIIHHHHHII", 20, 20, 8, method, 0x6000, 0x5A21,
+                                           crc, len(comp), len(data), len(name), 0, 0, 0, 0, 0,
+                                           offset) + name
+cd = len(body) - len(prefix)
+end = b"PK" + struct.pack("<HHHHIIH", 0, 0, 2, 2, len(central), cd, 0)
+open("in.zip", "wb").write(bytes(body + central + end))
+)");
+    test::Shell("python3 mk.py", dir);
+    test::ProcessResult r = test::Pack(dir + "/in.zip", dir + "/package");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("mended: 2 " + std::string(kStreamedNote)), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("mended: 2 data descriptor(s) put in the signed 16-byte form"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("mended: 100 byte(s) " + std::string(kPrefixNote)), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("mended: 8 byte(s) between members dropped"), std::string::npos) << r.err;
+
+    // Local records back to back, each with its signed descriptor.
+    std::string package = test::ReadFile(dir + "/package");
+    std::string archive = package.substr(ArchiveOffset(package));
+    ZipLayout layout = ReadLayout(archive);
+    ASSERT_EQ(layout.locals.size(), 2u);
+    size_t behind = layout.locals[0].DataOffset() + layout.locals[0].compressedSize;
+    EXPECT_EQ(archive.substr(behind, 4), "PK\x07\x08");
+    EXPECT_EQ(Get32(archive, behind + 4), layout.locals[0].crc);
+    EXPECT_EQ(layout.locals[1].offset, behind + 16);
+
+    EXPECT_CLEAN_RUN(RunAuto(dir + "/package", dir + "/out", ""));
+    test::Shell("python3 -c \"import zipfile; zipfile.ZipFile('in.zip').extractall('expected')\"",
+                dir);
+    EXPECT_TREE(dir + "/out", Tree(dir + "/expected"));
+}
+
 // ---- the summary, notes and --quiet ------------------------------------------------------
 
 TEST(PackOutput, QuietSaysNothingButErrors) {
@@ -300,8 +353,42 @@ TEST(PackOutput, QuietSaysNothingButErrors) {
     EXPECT_EQ(quiet.out + quiet.err, "");
     EXPECT_EQ(test::ReadFile(dir + "/quiet"), test::ReadFile(dir + "/loud"));
     test::ProcessResult refused = test::Pack(dir + "/src/a.txt", dir + "/none", {"-q"});
+    EXPECT_EQ(refused.out, "");
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("morvik-pack: error: "), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// On a terminal a large input shows a progress line, redrawn in place and
+// cleared at the end; --quiet shows none.
+TEST(PackOutput, ProgressLineOnATerminalForALargeInput) {
+    std::string dir = test::TempDir("progress");
+    RemovedIfPassed cleanup{dir};
+    test::Shell("mkdir src && head -c 40000000 /dev/urandom >src/big.bin && cd src && "
+                "zip -q -0 ../big.zip big.bin",
+                dir);
+    auto onTerminal = [&](const std::string &options) {
+        // script(1) gives the builder a terminal; its output is the session.
+        std::string command = std::string(test::PackPath()) + " --stub " + test::StubPath() +
+                              " --zip big.zip --out package " + options;
+        return test::Shell("script -qec '" + command + "' /dev/null", dir);
+    };
+    std::string shown = onTerminal("");
+    size_t redrawn = 0;
+    for (size_t at = shown.find("\rmorvik-pack: checking "); at != std::string::npos;
+         at = shown.find("\rmorvik-pack: checking ", at + 1))
+        redrawn++;
+    EXPECT_GE(redrawn, 10u) << shown;
+    EXPECT_NE(shown.find("\rmorvik-pack: checking 100% of 38 MiB\r\033[K"), std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("morvik-pack: wrote package"), std::string::npos) << shown;
+    EXPECT_EQ(onTerminal("--quiet"), "");
+    // Not on a terminal: no progress line.
+    test::ProcessResult piped = test::Pack(dir + "/big.zip", dir + "/package");
+    EXPECT_EQ(piped.err, "");
 }
 
 } // namespace

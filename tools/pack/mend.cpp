@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 namespace pack {
@@ -134,7 +135,9 @@ size_t FindEndRecord(const Bytes &zip) {
 
 // Checks a member's data against its CRC-32 and sizes: stored data as it
 // is, deflated data inflated, which must end exactly at the compressed size.
-void VerifyData(const Bytes &zip, const Entry &e) {
+// `read` is told the member bytes read so far, now and then.
+void VerifyData(const Bytes &zip, const Entry &e, const std::function<void(uint64_t)> &read) {
+    const size_t kStep = 1 << 20;
     const uint8_t *data = zip.data() + e.data;
     if (e.compressed == 0) {
         if (e.uncompressed != 0 || e.crc != 0)
@@ -144,7 +147,10 @@ void VerifyData(const Bytes &zip, const Entry &e) {
     uint32_t crc = 0;
     uint64_t produced = 0;
     if (e.method == kMethodStored) {
-        crc = Crc32(0, data, e.compressed);
+        for (size_t at = 0; at < e.compressed; at += kStep) {
+            crc = Crc32(crc, data + at, std::min<size_t>(kStep, e.compressed - at));
+            read(at);
+        }
         produced = e.compressed;
     } else {
         z_stream z{};
@@ -153,6 +159,7 @@ void VerifyData(const Bytes &zip, const Entry &e) {
         static thread_local Bytes window(1 << 16);
         z.next_in = const_cast<Bytef *>(data);
         z.avail_in = e.compressed;
+        uLong reported = 0;
         int status;
         do {
             z.next_out = window.data();
@@ -163,6 +170,10 @@ void VerifyData(const Bytes &zip, const Entry &e) {
             produced += got;
             if (produced > e.uncompressed)
                 break;
+            if (z.total_in - reported >= kStep) {
+                reported = z.total_in;
+                read(reported);
+            }
         } while (status == Z_OK);
         uInt left = z.avail_in;
         inflateEnd(&z);
@@ -435,12 +446,15 @@ MendedArchive CheckAndMend(const Bytes &zip, const MendSettings &settings) {
     mendCounts[kMendGaps] += cdStart - std::min(position, cdStart);
 
     uint64_t checked = 0;
+    auto report = [&](uint64_t inMember) {
+        if (settings.progress)
+            settings.progress(checked + inMember, dataTotal);
+    };
     for (Entry *m : order) {
         if (!(m->flags & kFlagEncrypted) && !m->folder)
-            VerifyData(zip, *m);
+            VerifyData(zip, *m, report);
         checked += m->compressed;
-        if (settings.progress)
-            settings.progress(checked, dataTotal);
+        report(0);
     }
 
     // The mended archive: local records back to back from offset 0, then
