@@ -139,6 +139,9 @@ TEST(PackFolder, RefusesWhatTheStubCannotCarryNamingEach) {
     ASSERT_EQ(mkfifo((src + "/pipe").c_str(), 0600), 0);
     test::WriteFile(src + "/" + std::string(201, 'n'), "long\n");
     test::WriteFile(src + "/what?.txt", "?\n");
+    test::WriteFile(src + "/back\\slash.txt", "\\\n");
+    test::WriteFile(src + "/sub/Case.txt", "upper\n");
+    test::WriteFile(src + "/sub/case.txt", "lower\n");
     test::Shell("truncate -s 4G huge.bin", src); // sparse: no disk space taken
 
     test::ProcessResult r = PackDir(src, dir + "/package", {}, "UTC");
@@ -151,6 +154,8 @@ TEST(PackFolder, RefusesWhatTheStubCannotCarryNamingEach) {
         src + "/" + std::string(201, 'n') + ": its name is 201 bytes long",
         src + "/what?.txt: its name holds a character that Windows file names cannot hold",
         src + "/huge.bin: a file of 4 GiB or more",
+        src + "/back\\slash.txt: its name holds a backslash",
+        src + "/sub/case.txt: another name of this folder differs from it only in letter case",
     };
     for (const std::string &line : lines)
         EXPECT_NE(r.err.find("morvik-pack: error: " + line), std::string::npos) << line << "\n"

@@ -192,6 +192,12 @@ TEST(PackRefusal, NamesTheMemberAndTheReasonAndWritesNothing) {
         {"drive", "z.writestr('C:/x.txt', 'a')\n", "member C:/x.txt: its name holds a colon"},
         {"device", "z.writestr('sub/con.txt', 'a')\n",
          "member sub/con.txt: its name has the component \"con.txt\", a device name"},
+        {"trailing dot", "z.writestr('notes./a.txt', 'a')\n",
+         "member notes./a.txt: its name has the component \"notes.\", which ends in a dot or a "
+         "blank that Windows drops"},
+        {"same name but for case", "z.writestr('Read.me', 'a')\nz.writestr('read.ME', 'b')\n",
+         "member read.ME: a second file member of this name (Windows does not tell letter case "
+         "apart)"},
         {"file in the way of a folder", "z.writestr('a', 'file')\nz.writestr('a/b.txt', 'b')\n",
          "member a/b.txt: it needs a folder a, which is a file member of the archive too"},
         {"damaged data", // one byte of the stored member changed below

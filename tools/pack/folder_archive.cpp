@@ -203,6 +203,9 @@ FolderArchive ArchiveFolder(const std::string &folder, const FolderSettings &set
                                                  "tell apart");
         if (!IsValidUtf8(f.name))
             problems.push_back(f.path.string() + ": the name is not valid UTF-8");
+        else if (f.name.find('\\') != std::string::npos)
+            problems.push_back(f.path.string() +
+                               ": its name holds a backslash, which separates folders on Windows");
         else if (std::string problem = NameProblem(f.name, f.folder); !problem.empty())
             problems.push_back(f.path.string() + ": " + problem);
         if (f.size >= (uint64_t(1) << 32))

@@ -106,6 +106,12 @@ std::string NameProblem(const std::string &name, bool folder) {
         if (IsDeviceName(component))
             return "its name has the component \"" + component +
                    "\", a device name on Windows, which the stub refuses";
+        // Windows drops a trailing dot or blank from a file name, so the
+        // member would land under another name, or on another member.
+        if (!component.empty() && component != "." &&
+            (component.back() == '.' || component.back() == ' '))
+            return "its name has the component \"" + component +
+                   "\", which ends in a dot or a blank that Windows drops";
         // An empty component inside the name (a//b) is a folder the stub
         // cannot create.
         if (component.empty() && start > 0 && i < name.size())
