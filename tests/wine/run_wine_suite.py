@@ -585,6 +585,36 @@ class Suite:
         n = self.run_auto_package(package, ["-auto", "C:\\out dir"], out, tree, archive)
         return f"{n} files from Info-ZIP zip, -auto \"C:\\out dir\""
 
+    def case_builder_mends_and_folders(self):
+        """Archives the builder mends (written to a pipe: sizes only in data
+        descriptors) and a package straight from a folder, unzipped by the
+        Windows stub."""
+        d = self.new_case_dir("builder")
+        tree = os.path.join(d, "tree")
+        make_tree(tree, 5)
+        notes = []
+        piped = os.path.join(d, "piped.zip")
+        need_tool("zip")
+        with open(piped, "wb") as f:
+            listing = subprocess.Popen(["zip", "-q", "-r", "-", "."], cwd=tree,
+                                       stdout=subprocess.PIPE)
+            # Through a pipe, so that zip cannot seek back to its headers.
+            shutil.copyfileobj(listing.stdout, f)
+            check(listing.wait() == 0, "zip to a pipe failed")
+        check(all(m.flag_bits & 8 for m in archive_members(piped) if not m.is_dir()),
+              "fixture: zip to a pipe wrote no data descriptors")
+        package = self.pack(piped, os.path.join(d, "piped.exe"))
+        out = self.fresh_output("piped out")
+        n = self.run_auto_package(package, ["-auto", "C:\\piped out"], out, tree, piped)
+        notes.append(f"{n} files from zip to a pipe")
+        folder_package = os.path.join(d, "folder.exe")
+        self.run([self.pack_tool, "--stub", self.stub, "--dir", tree, "--out", folder_package])
+        out = self.fresh_output("folder out")
+        n = self.run_auto_package(folder_package, ["-auto", "C:\\folder out"], out, tree,
+                                  folder_package)
+        notes.append(f"{n} files from --dir")
+        return ", ".join(notes)
+
     def case_auto_option_7zip(self):
         d, tree, archive = self.fixture("auto_7zip", 2, "7z", "sevenzip.zip")
         package = self.pack(archive, os.path.join(d, "sevenzip.exe"), "--auto",
@@ -1105,6 +1135,7 @@ class Suite:
         ("auto_package_option_7zip", case_auto_option_7zip),
         ("auto_command_line_python_zipfile", case_auto_command_line_pyzipfile),
         ("info_box", case_info_box),
+        ("builder_mends_and_folders", case_builder_mends_and_folders),
         ("utf8_names", case_utf8_names),
         ("spanned_two_disks", case_spanned_two_disks),
         ("spanned_exe_volumes", case_spanned_exe_volumes),
