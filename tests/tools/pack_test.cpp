@@ -958,6 +958,11 @@ TEST_F(MorvikPackTest, HelpDescribesEveryOption) {
                                "--volume-sizes=",
                                "--disks=",
                                "--any-split",
+                               "--dir FOLDER",
+                               "--password-file FILE",
+                               "--names=auto|utf8|cp437",
+                               "--as-is",
+                               "--quiet",
                                "OUTDIR/disk1/STEM.EXE",
                                ".windows-label"})
         EXPECT_NE(o.out.find(option), std::string::npos) << option;
