@@ -24,8 +24,8 @@ Without --stub32/--stub64 the script builds each stub itself (cmake --preset
 windows or windows64, then cmake --build) unless MORVIK_WINDOWS_STUB or
 MORVIK_WINDOWS64_STUB names one. Without --pack it compiles
 tools/morvik-pack.cpp and tools/pack/ with g++ into its work folder. It
-prints one line per case and stub, "PASS [64-bit] name" or "FAIL [64-bit] name: reason", and
-closes with "N passed, N failed". Exit status: 0 when every case that ran
+prints one line per case and stub, "PASS [64-bit] name" or "FAIL [64-bit]
+name: reason", and closes with "N passed, N failed". Exit status: 0 when every case that ran
 passed, 1 when one failed, 77 when no stub can run here (Wine, Xvfb or
 MinGW-w64 not installed; the suite is then skipped).
 """
