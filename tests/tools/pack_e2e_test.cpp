@@ -47,6 +47,9 @@ void PrintTo(const SourceCase &c, std::ostream *out) {
     *out << c.label;
 }
 
+// Info-ZIP without a UTF-8 locale to load: UTF-8 names stay unflagged.
+const char kNoLocales[] = "LOCPATH=/nonexistent-locales LC_ALL=C";
+
 const char kStreamedNote[] = "member(s) written as a stream (flag bit 3): the local header "
                              "takes the CRC-32 and sizes of the central directory";
 const char kEncryptedNote[] = "the archive holds encrypted members: --encrypted set";
@@ -82,9 +85,11 @@ std::vector<SourceCase> SourceCases() {
          PasswordSteps(),
          "-P secret",
          {}},
-        // Info-ZIP on Linux stores the name's UTF-8 bytes without bit 11.
+        // Info-ZIP on Linux stores the name's UTF-8 bytes without bit 11
+        // where it finds no UTF-8 locale (it tries to load en_US.UTF-8,
+        // whatever the environment says): LOCPATH hides the system's.
         {"InfoZipUtf8Names",
-         "TZ=UTC LC_ALL=C.UTF-8 zip -q -r -9 {zip} .",
+         std::string("TZ=UTC ") + kNoLocales + " zip -q -r -9 {zip} .",
          {"3 " + std::string(kUtf8Note)},
          "",
          "",
@@ -248,8 +253,10 @@ TEST(PackNames, AutoSetsTheUtf8FlagOnlyWhenEveryNameIsUtf8) {
     const std::string utf8 = "caf\xc3\xa9.txt", oem = "caf\x82.txt"; // 0x82: e-acute in 437
     WriteTree(dir + "/utf8", {{utf8, "u\n"}, {"plain.txt", "p\n"}}, kSourceTime);
     WriteTree(dir + "/mixed", {{utf8, "u\n"}, {oem, "o\n"}}, kSourceTime);
-    test::MakeArchive("LC_ALL=C zip -q -r {zip} .", dir + "/utf8", dir + "/utf8.zip");
-    test::MakeArchive("LC_ALL=C zip -q -r {zip} .", dir + "/mixed", dir + "/mixed.zip");
+    test::MakeArchive(std::string(kNoLocales) + " zip -q -r {zip} .", dir + "/utf8",
+                      dir + "/utf8.zip");
+    test::MakeArchive(std::string(kNoLocales) + " zip -q -r {zip} .", dir + "/mixed",
+                      dir + "/mixed.zip");
     struct Case {
         const char *zip;
         std::vector<std::string> options;
