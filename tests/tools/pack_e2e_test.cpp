@@ -348,6 +348,42 @@ open("in.zip", "wb").write(bytes(body + central + end))
     EXPECT_TREE(dir + "/out", Tree(dir + "/expected"));
 }
 
+// A local header whose date and time differ from the central directory's:
+// zipfile and unzip go by the central directory, the stub by the local
+// header, so the local header takes the central values. Encrypted with a
+// data descriptor, the time is the password check byte: refused.
+TEST(PackHandMade, LocalTimesTakeTheCentralOnesUnlessTheyCheckThePassword) {
+    std::string dir = test::TempDir("handmade");
+    RemovedIfPassed cleanup{dir};
+    WriteTree(dir + "/src", {{"a.txt", "alpha\n"}, {"b.txt", "bravo\n"}}, kSourceTime);
+    test::MakeArchive("TZ=UTC zip -q -r {zip} .", dir + "/src", dir + "/plain.zip");
+    test::MakeArchive("TZ=UTC zip -q -r -P secret - . | cat >{zip}", dir + "/src",
+                      dir + "/streamed.zip");
+    // The first local header's time one hour later.
+    for (const char *name : {"plain.zip", "streamed.zip"}) {
+        std::string zip = test::ReadFile(dir + "/" + name);
+        Put16(zip, 10, uint16_t(Get16(zip, 10) + (1 << 11)));
+        test::WriteFile(dir + "/" + name, zip);
+    }
+    test::ProcessResult r = test::Pack(dir + "/plain.zip", dir + "/package");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("mended: 1 local header(s) take the date and time of the central "
+                         "directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_CLEAN_RUN(RunAuto(dir + "/package", dir + "/out", ""));
+    EXPECT_EQ(test::ModifiedTime(dir + "/out/a.txt"), test::ModifiedTime(dir + "/src/a.txt"));
+    EXPECT_EQ(test::ModifiedTime(dir + "/out/b.txt"), test::ModifiedTime(dir + "/src/b.txt"));
+
+    r = test::Pack(dir + "/streamed.zip", dir + "/refused");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(": encrypted, and its local header and the central directory give "
+                         "different times (the password check depends on the time)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(test::Exists(dir + "/refused"));
+}
+
 // ---- the summary, notes and --quiet ------------------------------------------------------
 
 TEST(PackOutput, QuietSaysNothingButErrors) {
