@@ -500,8 +500,9 @@ struct Archive {
     uint32_t centralDir = 0; // offset of the central directory
     uint32_t totalSize = 0;  // sum of the uncompressed sizes
     uint32_t entries = 0;
-    std::string contents; // what the summary says of the members
-    std::string mended;   // what the summary says was mended
+    std::string contents;           // what the summary says of the members
+    std::string mended;             // what the summary says was mended
+    std::vector<std::string> names; // the members' names, where checked
 };
 
 // The end record: scanning backwards, the first "PK\x05\x06" whose comment
@@ -885,6 +886,8 @@ class Progress {
     bool drawn_ = false;
 };
 
+const size_t kMaxPathLength = 263; // the stub's path buffers hold 264 bytes with the NUL
+
 void Note(const Settings &s, const std::string &text) {
     if (!s.quiet)
         std::fprintf(stderr, "morvik-pack: %s\n", text.c_str());
@@ -930,6 +933,7 @@ Archive PrepareArchive(Settings &s, Bytes &zip) {
         a.endRecord = folder.endRecord;
         a.totalSize = folder.totalSize;
         a.entries = folder.files + folder.folders;
+        a.names = std::move(folder.names);
         a.contents = std::to_string(folder.files) + " file(s) and " +
                      std::to_string(folder.folders) + " folder(s) from " + s.dir +
                      (settings.encryption != pack::Encryption::None ? ", encrypted" : "");
@@ -951,6 +955,7 @@ Archive PrepareArchive(Settings &s, Bytes &zip) {
     a.endRecord = mended.endRecord;
     a.totalSize = mended.totalSize;
     a.entries = mended.members;
+    a.names = std::move(mended.names);
     a.contents = std::to_string(mended.members) + " member(s)";
     for (const pack::Mend &m : mended.mends) {
         Note(s, "mended: " + std::to_string(m.count) + " " + m.what);
@@ -963,6 +968,26 @@ Archive PrepareArchive(Settings &s, Bytes &zip) {
         a.mended += std::string(a.mended.empty() ? "" : ", ") + "--encrypted set";
     }
     return a;
+}
+
+// The stub puts the unzip folder, as typed, and a member's name together in
+// a path buffer of 264 bytes, and refuses a member whose path does not fit.
+// Under the package's own default folder every member must fit.
+void CheckPathsUnderDefaultFolder(const Settings &s, const Archive &a) {
+    const std::string &folder = s.trailer[0];
+    if (s.noTrailer || folder.empty())
+        return; // the stub chooses a folder when it starts
+    const bool joined = folder.back() == '\\' || folder.back() == '/';
+    for (const std::string &name : a.names) {
+        const bool folderMember = !name.empty() && (name.back() == '/' || name.back() == '\\');
+        size_t length = folder.size() + (joined ? 0 : 1) + name.size();
+        if (!folderMember && !name.empty() && (name[0] == '/' || name[0] == '\\'))
+            length--;
+        if (length > kMaxPathLength)
+            Fail("member " + name + ": under the default folder " + folder + " its path is " +
+                 std::to_string(length) + " bytes; the stub takes at most " +
+                 std::to_string(kMaxPathLength) + " (shorten --folder)");
+    }
 }
 
 void Summary(const Settings &s, const std::string &wrote, const Archive &a) {
@@ -988,7 +1013,8 @@ int Run(int argc, char **argv) {
     } catch (const pack::Refusal &r) {
         Fail((s.dir.empty() ? s.zip + ": " : "") + r.what());
     }
-    Plan plan = BuildPackage(s, stub, zip, archive);
+    Plan plan = BuildPackage(s, stub, zip, archive); // checks the trailer's strings first
+    CheckPathsUnderDefaultFolder(s, archive);
 
     const Piece image{plan.image.data(), plan.image.size()};
     if (!(s.options & OPT_SPANNED)) {

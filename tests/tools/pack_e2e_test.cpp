@@ -236,6 +236,30 @@ TEST(PackRefusal, NamesTheMemberAndTheReasonAndWritesNothing) {
     }
 }
 
+// Under the package's default folder, as typed, every member's path must
+// fit the stub's 263 characters.
+TEST(PackRefusal, PathsTooLongUnderTheDefaultFolder) {
+    std::string dir = test::TempDir("refuse");
+    RemovedIfPassed cleanup{dir};
+    const std::string name = "d/" + std::string(194, 'n') + ".txt"; // 200 bytes
+    test::WriteFile(dir + "/mk.py", "import zipfile\nwith zipfile.ZipFile('in.zip', 'w') as z:\n"
+                                    "    z.writestr('" +
+                                        name + "', 'x')\n");
+    test::Shell("python3 mk.py", dir);
+    const std::string fits = "C:\\" + std::string(59, 'f'), over = fits + "g"; // 62 and 63
+    test::ProcessResult r = test::Pack(dir + "/in.zip", dir + "/package", {"--folder=" + fits});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = test::Pack(dir + "/in.zip", dir + "/package2", {"--folder=" + fits + "\\"});
+    EXPECT_EQ(r.exitCode, 0) << r.err << " (a folder ending in a separator gets none added)";
+    r = test::Pack(dir + "/in.zip", dir + "/package3", {"--folder=" + over});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("member " + name + ": under the default folder " + over +
+                         " its path is 264 bytes; the stub takes at most 263"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(test::Exists(dir + "/package3"));
+}
+
 // ---- names -------------------------------------------------------------------------------------
 
 // Flag bit 11 of each member in the package's central directory.

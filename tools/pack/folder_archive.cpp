@@ -259,6 +259,7 @@ FolderArchive ArchiveFolder(const std::string &folder, const FolderSettings &set
             throw Refusal("the archive would be 4 GiB or more");
         AppendLocal(result.archive, m);
         AppendCentral(central, m, uint32_t(localOffset));
+        result.names.push_back(m.name);
         if (settings.progress)
             settings.progress(done, total);
     }

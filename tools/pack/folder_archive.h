@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace pack {
 
@@ -22,7 +23,8 @@ struct FolderArchive {
     uint32_t endRecord = 0; // offset of the end record in `archive`
     uint32_t totalSize = 0; // sum of the files' sizes
     uint32_t files = 0, folders = 0;
-    uint32_t stored = 0; // files kept stored, deflate gaining nothing
+    uint32_t stored = 0;            // files kept stored, deflate gaining nothing
+    std::vector<std::string> names; // the members' names as stored
 };
 
 // Every file and folder below `folder`, sorted by the bytes of their names

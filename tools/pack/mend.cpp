@@ -501,6 +501,8 @@ MendedArchive CheckAndMend(const Bytes &zip, const MendSettings &settings) {
     result.endRecord = uint32_t(newEnd);
     result.totalSize = uint32_t(total);
     result.members = count;
+    for (const Entry &m : entries)
+        result.names.push_back(m.name);
     for (int k = 0; k < kMendKinds; ++k)
         if (mendCounts[k])
             result.mends.push_back({kMendTexts[k], kMendBriefs[k], mendCounts[k]});

@@ -44,7 +44,8 @@ struct MendedArchive {
     uint32_t totalSize = 0; // sum of the members' uncompressed sizes
     uint32_t members = 0;   // central directory entries
     bool anyEncrypted = false;
-    std::vector<Mend> mends; // only the kinds that happened
+    std::vector<Mend> mends;        // only the kinds that happened
+    std::vector<std::string> names; // the members' names as stored
 };
 
 // Checks `zip` as the stub will read it and mends what can be mended without
