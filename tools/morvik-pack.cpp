@@ -89,7 +89,8 @@ byte for byte):
     behind the data is the signed 16-byte form
   - data descriptors of 12 bytes without signature: the signed 16-byte form
   - data in front of the first local header (a prefix, as from zip -A or
-    another self-extractor): dropped, offsets rebased
+    another self-extractor), and bytes between members: dropped, offsets
+    rebased
   - names in UTF-8 without flag bit 11: the bit set (see --names)
   - encrypted members without --encrypted: --encrypted set
 Anything else the stub could not unzip is refused, naming the member and
