@@ -3,6 +3,7 @@
 #include "posix/host_internal.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -59,25 +60,42 @@ BOOL WINAPI DosDateTimeToFileTime(WORD date, WORD time, LPFILETIME fileTime) {
     return TRUE;
 }
 
-// Uses the host's time zone rules for the date in question (mktime), so a
-// summer date is converted with the summer offset. (Windows itself applies
-// the offset in force at the moment of the call.)
+namespace {
+
+// The moment whose offset from UTC the conversion takes: now, or the moment
+// that MORVIK_NOW gives in seconds since 1970-01-01 UTC (for tests that must
+// not depend on the date they run on).
+time_t CurrentMoment() {
+    const char *value = getenv("MORVIK_NOW");
+    if (value && *value) {
+        char *end = nullptr;
+        long long n = strtoll(value, &end, 10);
+        if (*end == '\0')
+            return static_cast<time_t>(n);
+    }
+    return time(nullptr);
+}
+
+} // namespace
+
+// As on Windows, the offset that applies is the one in force now (daylight
+// saving included when it is in effect now), not the offset of the date being
+// converted: a summer date converted in winter is one hour off its summer
+// offset, the same as Windows stamps it.
 BOOL WINAPI LocalFileTimeToFileTime(const FILETIME *local, LPFILETIME utc) {
     if (!local || !utc)
         return FALSE;
-    const unsigned long long ticks = Ticks(*local);
-    const long long fraction = static_cast<long long>(ticks % kTicksPerSecond);
-    const time_t localSeconds = static_cast<time_t>(
-        static_cast<long long>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970);
+    const time_t now = CurrentMoment();
+    tzset(); // TZ may have changed since the last call
     struct tm fields;
-    if (!gmtime_r(&localSeconds, &fields))
+    if (!localtime_r(&now, &fields))
         return FALSE;
-    fields.tm_isdst = -1;
-    const time_t utcSeconds = mktime(&fields);
-    const long long seconds = static_cast<long long>(utcSeconds) + kSecondsFrom1601To1970;
-    if (seconds < 0)
+    // tm_gmtoff is east of UTC; Windows' bias is its negation in minutes.
+    const long long offset = static_cast<long long>(fields.tm_gmtoff) * kTicksPerSecond;
+    const long long ticks = static_cast<long long>(Ticks(*local)) - offset;
+    if (ticks < 0)
         return FALSE;
-    SetTicks(static_cast<unsigned long long>(seconds) * kTicksPerSecond + fraction, utc);
+    SetTicks(static_cast<unsigned long long>(ticks), utc);
     return TRUE;
 }
 

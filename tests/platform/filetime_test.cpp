@@ -84,15 +84,53 @@ TEST_F(FileTimeTest, LocalFileTimeUsesTheHostTimeZone) {
     SetEnv("TZ", "CET-1");
     ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
     EXPECT_EQ(Ticks(utc), noon - 3600 * kTicksPerSecond + 1234567);
+}
 
-    // With summer time the offset of the date in question applies.
+// Windows converts with the offset in force at the moment of the call, summer
+// time included when it is in effect then, whatever the date converted: a
+// summer date stamped in winter and a winter date stamped in summer are both
+// an hour off their own offset.
+TEST_F(FileTimeTest, LocalFileTimeTakesTheOffsetInForceNow) {
+    const unsigned long long kHour = 3600 * kTicksPerSecond;
+    const unsigned long long summerNoon = 126055440000000000ULL;              // 2000-06-15 12:00
+    const unsigned long long winterNoon = 119600064000000000ULL + 12 * kHour; // 1980-01-01 12:00
+    const char *const kWinterNow = "1705320000"; // 2024-01-15 12:00 UTC
+    const char *const kSummerNow = "1721044800"; // 2024-07-15 12:00 UTC
+    struct Case {
+        const char *zone, *now;
+        unsigned long long local, utc;
+    } cases[] = {
+        // Berlin's rules, written out so that no time zone database is needed.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kWinterNow, summerNoon, summerNoon - kHour},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kWinterNow, winterNoon, winterNoon - kHour},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kSummerNow, summerNoon, summerNoon - 2 * kHour},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kSummerNow, winterNoon, winterNoon - 2 * kHour},
+        // New York: west of UTC, so the times move forward.
+        {"EST5EDT,M3.2.0,M11.1.0", kWinterNow, summerNoon, summerNoon + 5 * kHour},
+        {"EST5EDT,M3.2.0,M11.1.0", kSummerNow, winterNoon, winterNoon + 4 * kHour},
+        // Without daylight saving the moment does not matter.
+        {"UTC0", kSummerNow, summerNoon, summerNoon},
+        {"JST-9", kWinterNow, winterNoon, winterNoon - 9 * kHour},
+    };
+    for (const Case &c : cases) {
+        SetEnv("TZ", c.zone);
+        SetEnv("MORVIK_NOW", c.now);
+        FILETIME local = FromTicks(c.local + 1234567), utc = FromTicks(0);
+        ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc)) << c.zone << " " << c.now;
+        EXPECT_EQ(Ticks(utc), c.utc + 1234567) << c.zone << " at " << c.now << " of " << c.local;
+    }
+    // Without MORVIK_NOW the real clock decides: the offset in force now.
     SetEnv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
-    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
-    EXPECT_EQ(Ticks(utc), noon - 2 * 3600 * kTicksPerSecond + 1234567);
-    const unsigned long long winterNoon = 119600064000000000ULL + 12 * 3600 * kTicksPerSecond;
-    local = FromTicks(winterNoon); // 1980-01-01 12:00
-    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
-    EXPECT_EQ(Ticks(utc), winterNoon - 3600 * kTicksPerSecond);
+    SetEnv("MORVIK_NOW", nullptr);
+    time_t now = time(nullptr);
+    struct tm fields;
+    ASSERT_NE(localtime_r(&now, &fields), nullptr);
+    for (unsigned long long at : {summerNoon, winterNoon}) {
+        FILETIME local = FromTicks(at), utc;
+        ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+        EXPECT_EQ(Ticks(utc),
+                  at - static_cast<unsigned long long>(fields.tm_gmtoff) * kTicksPerSecond);
+    }
 }
 
 TEST_F(FileTimeTest, MemberTimesReachTheFile) {
