@@ -119,20 +119,40 @@ void ShowHelp() {
     MessageBoxA(session.mainWindow, text, defaultTitle, MB_OK);
 }
 
+static void ManagerNotFound() {
+    MessageBoxA(session.mainWindow, MessageText(MSG_MANAGER_MISSING), defaultTitle, MB_OK);
+}
+
 BOOL RunArchiveManager() {
     char command[COMMAND_BUFFER_SIZE];
     LONG size = REGISTRY_VALUE_SIZE;
     if (GetKeyState(VK_SHIFT) < 0 ||
         RegQueryValueA(HKEY_CLASSES_ROOT, managerCommandKey, command, &size) != ERROR_SUCCESS) {
-        MessageBoxA(session.mainWindow, MessageText(MSG_MANAGER_MISSING), defaultTitle, MB_OK);
+        ManagerNotFound();
         return FALSE;
     }
     command[REGISTRY_VALUE_SIZE - 1] = 0;
 
-    // The program is what stands before the first blank; the package's path,
-    // quoted, replaces whatever follows it. A value with no blank is the
-    // program alone, and gets the blank it lacks.
-    char *blank = strchr(command, ' ');
+    // A value that names no program (empty, as a key without a default value
+    // reads, or starting with a blank) registers nothing: handing the package
+    // to it would start nothing, or the package itself.
+    if (command[0] == 0 || command[0] == ' ' || command[0] == '\t' ||
+        (command[0] == '"' && command[1] == '"')) {
+        ManagerNotFound();
+        return FALSE;
+    }
+
+    // The program is what stands before the first blank, or the quoted path
+    // when the value starts with a double quote (the usual registration,
+    // "C:\Program Files\...\morvik.exe" "%1"); the package's path, quoted,
+    // replaces whatever follows that blank. A value with no such blank is
+    // the program alone, and gets the blank it lacks.
+    char *programEnd = command;
+    if (command[0] == '"') {
+        char *close = strchr(command + 1, '"');
+        programEnd = close ? close + 1 : command + strlen(command);
+    }
+    char *blank = strchr(programEnd, ' ');
     if (!blank) {
         blank = command + strlen(command);
         blank[1] = 0;

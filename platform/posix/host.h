@@ -22,6 +22,10 @@
 //                            that short count: a full disk.
 //   MORVIK_FAIL_ALLOC        N: the Nth allocation (GlobalAlloc or LocalAlloc,
 //                            counted from 1) returns NULL; later ones succeed.
+//   MORVIK_NOW               seconds since 1970-01-01 UTC: the moment whose offset
+//                            from UTC LocalFileTimeToFileTime applies (Windows
+//                            takes the offset in force now, not that of the
+//                            date converted). Unset: the real clock.
 // DOSDEVICES, WINDIR, REGISTRY and WINVER_MAJOR are read at every call. The
 // last three are read at the first use and again after HostReset(); the hooks
 // below override them until the next HostReset().
@@ -53,14 +57,21 @@
 // key\subKey; the key is compared without regard to ASCII letter case, the
 // value is everything after the first '=' up to the end of the line (a CR
 // before the line end is dropped). Empty lines and lines starting with ';' or
-// '#' are ignored; the first matching line wins.
+// '#' are ignored; the first matching line wins. A line holding a key without
+// "=", or a line of a key below it, makes the key exist without a default
+// value: RegQueryValueA then succeeds with an empty string, as on Windows.
 //
-// WinExec: the first word of the command (in double quotes or up to the first
-// blank) is the program. A program given with a separator is mapped like any
-// path; a bare name is looked up in PATH. When it cannot be found or is not
-// executable WinExec returns 2 (file not found); otherwise the program is
-// started in the background through /bin/sh (the rest of the command is
-// handed to the shell as it stands) and WinExec returns 33 without waiting.
+// WinExec: the program is the command's first word, as CreateProcess finds
+// it: up to the closing double quote when the command starts with one;
+// otherwise, when the command holds blanks, the shortest prefix ending before
+// a blank that names a program, else the whole command. A program given with
+// a separator is mapped like any path; a bare name is looked up in PATH. When
+// none can be found or it is not executable, WinExec returns 2 (file not
+// found). Otherwise the program is started directly, with no shell, in the
+// background, and WinExec returns 33 without waiting; its arguments are the
+// rest of the command split as the Microsoft C runtime splits a command line
+// (blanks and tabs separate, double quotes group, backslashes escape only
+// before a double quote).
 #pragma once
 
 #include <string>

@@ -145,15 +145,71 @@ std::string FindProgram(const std::string &ansiProgram) {
     return std::string();
 }
 
-std::string ShellQuote(const std::string &text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The arguments in the rest of a command line, split as the Microsoft C
+// runtime splits them: blanks and tabs separate; double quotes group and are
+// dropped; 2n backslashes before a double quote give n backslashes and the
+// quote groups, 2n+1 give n backslashes and a literal quote; other
+// backslashes stand for themselves. Blanks, quotes and backslashes are never
+// part of a double-byte character, so the ANSI bytes can be split as they are.
+std::vector<std::string> SplitArguments(const std::string &line, size_t i) {
+    std::vector<std::string> args;
+    for (;;) {
+        while (i < line.size() && IsBlank(line[i]))
+            ++i;
+        if (i >= line.size())
+            return args;
+        std::string arg;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !IsBlank(line[i]))) {
+            size_t backslashes = 0;
+            while (i < line.size() && line[i] == '\\')
+                ++backslashes, ++i;
+            if (i < line.size() && line[i] == '"') {
+                arg.append(backslashes / 2, '\\');
+                if (backslashes % 2)
+                    arg += '"';
+                else
+                    quoted = !quoted;
+                ++i;
+            } else {
+                arg.append(backslashes, '\\');
+                if (i < line.size() && (quoted || !IsBlank(line[i])))
+                    arg += line[i++];
+            }
+        }
+        args.push_back(arg);
     }
-    return out + "'";
+}
+
+// Finds the program that a command line starts, as CreateProcess does: the
+// quoted first word; or, unquoted, the first prefix ending before a blank
+// that names a program, trying the shortest first, and at last the whole
+// line. Sets *rest to where the arguments begin.
+std::string ProgramOfCommand(const std::string &line, size_t *rest) {
+    size_t at = 0;
+    while (at < line.size() && IsBlank(line[at]))
+        ++at;
+    if (at < line.size() && line[at] == '"') {
+        size_t close = line.find('"', at + 1);
+        if (close == std::string::npos)
+            close = line.size();
+        *rest = close < line.size() ? close + 1 : close;
+        return FindProgram(line.substr(at + 1, close - at - 1));
+    }
+    for (size_t end = at; end <= line.size(); ++end) {
+        if (end < line.size() && !IsBlank(line[end]))
+            continue;
+        std::string path = FindProgram(line.substr(at, end - at));
+        if (!path.empty()) {
+            *rest = end;
+            return path;
+        }
+    }
+    return std::string();
 }
 
 } // namespace
@@ -247,31 +303,20 @@ UINT WINAPI WinExec(LPCSTR command, UINT) {
     const UINT kFileNotFound = 2;
     if (!command)
         return kFileNotFound;
-    // Blanks and double quotes are never part of a double-byte character, so
-    // the first word can be found in the ANSI bytes.
     const std::string ansi = command;
-    size_t at = ansi.find_first_not_of(" \t");
-    if (at == std::string::npos)
-        return kFileNotFound;
-    std::string program;
-    size_t rest;
-    if (ansi[at] == '"') {
-        size_t close = ansi.find('"', at + 1);
-        if (close == std::string::npos)
-            close = ansi.size();
-        program = ansi.substr(at + 1, close - at - 1);
-        rest = close < ansi.size() ? close + 1 : close;
-    } else {
-        size_t end = ansi.find_first_of(" \t", at);
-        if (end == std::string::npos)
-            end = ansi.size();
-        program = ansi.substr(at, end - at);
-        rest = end;
-    }
-    const std::string path = host::FindProgram(program);
+    size_t rest = 0;
+    const std::string path = host::ProgramOfCommand(ansi, &rest);
     if (path.empty())
         return kFileNotFound;
-    const std::string shellCommand = host::ShellQuote(path) + host::AnsiToUtf8(ansi.c_str() + rest);
+    // No shell: whatever the command holds ($, back quotes, ;) reaches the
+    // program as text.
+    std::vector<std::string> args = {path};
+    for (const std::string &arg : host::SplitArguments(ansi, rest))
+        args.push_back(host::AnsiToUtf8(arg.c_str()));
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
 
     // Started from a child that exits at once, so the program runs on its own
     // and leaves no zombie behind; nobody waits for it.
@@ -283,7 +328,7 @@ UINT WINAPI WinExec(LPCSTR command, UINT) {
         setsid();
         pid_t grandchild = fork();
         if (grandchild == 0) {
-            execl("/bin/sh", "sh", "-c", shellCommand.c_str(), static_cast<char *>(nullptr));
+            execv(argv[0], argv.data());
             _exit(127);
         }
         _exit(grandchild < 0 ? 1 : 0);

@@ -26,12 +26,16 @@ std::string Trim(const std::string &text) {
     return text.substr(start, end - start + 1);
 }
 
-// The value stored for `key` (UTF-8); false when the file or the key is missing.
-bool LookUp(const std::string &key, std::string *value) {
+enum class Found { nothing, key, value };
+
+// What the file holds for `key` (UTF-8): its default value, or only the key
+// itself (a line naming the key without "=", or a line of a key below it),
+// or nothing (no file, no such key). The first line that gives a value wins.
+Found LookUp(const std::string &key, std::string *value) {
     FILE *file = fopen(RegistryFile().c_str(), "rb");
     if (!file)
-        return false;
-    bool found = false;
+        return Found::nothing;
+    Found found = Found::nothing;
     std::string line;
     int c;
     do {
@@ -42,13 +46,19 @@ bool LookUp(const std::string &key, std::string *value) {
         }
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        size_t equals = line.find('=');
-        if (!line.empty() && line[0] != ';' && line[0] != '#' && equals != std::string::npos) {
+        if (!line.empty() && line[0] != ';' && line[0] != '#') {
+            size_t equals = line.find('=');
             std::string name = Trim(line.substr(0, equals));
             if (name.size() == key.size() && strcasecmp(name.c_str(), key.c_str()) == 0) {
-                *value = line.substr(equals + 1);
-                found = true;
-                break;
+                if (equals != std::string::npos) {
+                    *value = line.substr(equals + 1);
+                    found = Found::value;
+                    break;
+                }
+                found = Found::key;
+            } else if (name.size() > key.size() && name[key.size()] == '\\' &&
+                       strncasecmp(name.c_str(), key.c_str(), key.size()) == 0) {
+                found = Found::key; // a key below it: the key exists
             }
         }
         line.clear();
@@ -67,8 +77,10 @@ LONG WINAPI RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR value, PLONG size) {
         path += '\\';
         path += host::AnsiToUtf8(subKey);
     }
+    // A key that exists without a default value reads as an empty string,
+    // as RegQueryValue does on Windows.
     std::string stored;
-    if (!LookUp(path, &stored))
+    if (LookUp(path, &stored) == Found::nothing)
         return ERROR_FILE_NOT_FOUND;
     const std::string ansi = host::Utf8ToAnsi(stored);
     const LONG needed = static_cast<LONG>(ansi.size() + 1);

@@ -659,14 +659,35 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
     test::PackOrFail(zip, spanOut + "/setup.exe", {"--spanned", "--folder=x"});
     std::string devices = test::TempDir("dosdevices");
     ASSERT_EQ(symlink((spanOut + "/disk1").c_str(), (devices + "/a:").c_str()), 0);
+    // The usual registration quotes a program path that holds blanks.
+    test::MakeDirs(tools + "/Morvik Dir");
+    const std::string spaced = tools + "/Morvik Dir/morvik manager";
+    test::Shell("cp '" + program + "' '" + spaced + "'");
+    // A package whose path a shell would take for commands.
+    const std::string home = test::TempDir("home");
+    const std::string witness = home + ".ran";
+    std::string tricky =
+        MakePackage(zip, {"--folder=x"}, "p$(touch $HOME.ran)`touch $HOME.ran`.exe", "");
 
     struct Row {
         const char *what;
         std::string registry; // "" for no value
         std::string package;
-        std::string script;     // after the dialog opened
-        std::string handedOver; // "" when the program is not started
+        std::string script;       // after the dialog opened
+        std::string handedOver;   // "" when the program is not started
+        std::string started = ""; // the program that reports; "" for `program`
     } rows[] = {
+        {"a quoted program path with blanks", key + "\"" + spaced + "\" \"%1\"", plain,
+         "press 113\n", RealPath(plain), spaced},
+        {"a quoted program path and nothing after it", key + "\"" + spaced + "\"", plain,
+         "press 113\n", RealPath(plain), spaced},
+        {"an empty value: not registered", key, plain, "press 113\n" + notFound, ""},
+        {"a key without a default value: not registered",
+         "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\command", plain, "press 113\n" + notFound, ""},
+        {"a value starting with a blank names no program", key + " %1", plain,
+         "press 113\n" + notFound, ""},
+        {"no shell sees the package path", key + program + " %1", tricky, "press 113\n",
+         RealPath(tricky)},
         {"not registered", "", plain, "press 113\n" + notFound, ""},
         {"program and %1", key + program + " %1", plain, "press 113\n", RealPath(plain)},
         {"whatever follows the blank is replaced", key + program + " /open \"%1\"", plain,
@@ -682,11 +703,13 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
         SCOPED_TRACE(row.what);
         std::string registry = test::TempDir("registry") + "/registry.txt";
         test::WriteFile(registry, row.registry.empty() ? "" : row.registry + "\n");
-        test::ProcessResult cleared = test::Run({"rm", "-f", program + ".args"});
+        const std::string reporter = row.started.empty() ? program : row.started;
+        test::ProcessResult cleared =
+            test::Run({"rm", "-f", program + ".args", spaced + ".args", witness});
         ASSERT_EQ(cleared.exitCode, 0);
-        test::StubRun run =
-            test::RunStub(row.package, {}, "dialog \"Morvik\"\n" + row.script,
-                          {{"MORVIK_REGISTRY", registry}, {"MORVIK_DOSDEVICES", devices}});
+        test::StubRun run = test::RunStub(
+            row.package, {}, "dialog \"Morvik\"\n" + row.script,
+            {{"MORVIK_REGISTRY", registry}, {"MORVIK_DOSDEVICES", devices}, {"HOME", home}});
         EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
         std::vector<ShownBox> boxes = Boxes(run.transcript);
         if (Contains(row.script, "not found")) {
@@ -698,13 +721,15 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
         }
         if (row.handedOver.empty()) {
             EXPECT_FALSE(test::Exists(program + ".args"));
+            EXPECT_FALSE(test::Exists(spaced + ".args"));
             continue;
         }
         // The program runs on its own; wait for what it writes, within bounds.
-        for (int i = 0; i < 500 && !test::Exists(program + ".args"); ++i)
+        for (int i = 0; i < 500 && !test::Exists(reporter + ".args"); ++i)
             usleep(20000);
-        EXPECT_EQ(test::ReadFile(program + ".args"), "1\n" + row.handedOver + "\n")
+        EXPECT_EQ(test::ReadFile(reporter + ".args"), "1\n" + row.handedOver + "\n")
             << Describe(run);
+        EXPECT_FALSE(test::Exists(witness)) << "a shell ran part of the command";
     }
     if (!HasFailure())
         test::Run({"rm", "-rf", "--", tools});

@@ -192,4 +192,93 @@ TEST_F(ProcessTest, WinExecStartsTheProgramWithItsArguments) {
     EXPECT_EQ(text, "A:\\SETUP.zip|caf\xC3\xA9");
 }
 
+// Runs WinExec on `command` and returns what the started program reports:
+// its arguments, one per line. The program inherits the write end of a pipe;
+// the read ends when every writer has gone, so it also ends (with nothing)
+// when no program ran.
+std::string ArgumentsSeenBy(const std::string &reporter, const std::string &command, UINT *result) {
+    int pipeEnds[2];
+    EXPECT_EQ(pipe(pipeEnds), 0);
+    WriteTextFile(reporter,
+                  "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > /dev/fd/" +
+                      std::to_string(pipeEnds[1]) + "\n");
+    EXPECT_EQ(chmod(reporter.c_str(), 0755), 0);
+    *result = WinExec(command.c_str(), SW_SHOWNORMAL);
+    close(pipeEnds[1]);
+    std::string text;
+    char chunk[256];
+    ssize_t n;
+    while ((n = read(pipeEnds[0], chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(n));
+    close(pipeEnds[0]);
+    return text;
+}
+
+// The command line is split as Windows splits it, and no shell ever sees it:
+// quotes group, blanks separate, and $(...), back quotes, ; and > are text.
+TEST_F(ProcessTest, WinExecSplitsLikeWindowsWithNoShell) {
+    TempFolder folder;
+    const std::string tool = folder / "tool";
+    const std::string witness = folder / "ran";
+    struct Case {
+        std::string arguments; // what follows the program and a blank
+        std::string seen;      // one line per argument
+    } cases[] = {
+        {"\"A:\\SETUP.EXE\"", "A:\\SETUP.EXE\n"},
+        {"\"C:\\My Dir\\a b.exe\" second", "C:\\My Dir\\a b.exe\nsecond\n"},
+        {"  spaced\targs  ", "spaced\nargs\n"},
+        {"\"C:\\pkg$(touch " + witness + ").exe\"", "C:\\pkg$(touch " + witness + ").exe\n"},
+        {"\"C:\\`touch " + witness + "`.exe\"", "C:\\`touch " + witness + "`.exe\n"},
+        {"x;touch " + witness, "x;touch\n" + witness + "\n"},
+        {"a>" + witness + " |cat", "a>" + witness + "\n|cat\n"},
+        {"\"it's\" 'single'", "it's\n'single'\n"},
+        {"say\\\"hi\\\" \"C:\\Out Dir\\\\\"", "say\"hi\"\nC:\\Out Dir\\\n"},
+        {"a\\\\b \"unclosed rest", "a\\\\b\nunclosed rest\n"},
+        {"caf\xE9", "caf\xC3\xA9\n"},
+    };
+    for (const Case &c : cases) {
+        UINT result = 0;
+        std::string seen = ArgumentsSeenBy(tool, "\"" + tool + "\" " + c.arguments, &result);
+        EXPECT_EQ(result, 33u) << c.arguments;
+        EXPECT_EQ(seen, c.seen) << c.arguments;
+    }
+    usleep(100000); // anything a shell would have started has had its time
+    EXPECT_FALSE(IsFolder(witness) || access(witness.c_str(), F_OK) == 0)
+        << "a shell ran part of a command";
+}
+
+// A program path with blanks: quoted, it is taken whole; unquoted, the
+// shortest prefix before a blank that names a program wins, as CreateProcess
+// tries them.
+TEST_F(ProcessTest, WinExecFindsTheProgramAsCreateProcessDoes) {
+    TempFolder folder;
+    ASSERT_EQ(mkdir((folder / "Program Files").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((folder / "Program Files/Morvik").c_str(), 0777), 0);
+    const std::string tool = folder / "Program Files/Morvik/morvik manager";
+    struct Case {
+        std::string command;
+        UINT result;
+        std::string seen;
+    } cases[] = {
+        {"\"" + tool + "\" \"A:\\SETUP.EXE\"", 33, "A:\\SETUP.EXE\n"},
+        {tool + " \"A:\\SETUP.EXE\"", 33, "A:\\SETUP.EXE\n"},
+        {"\"" + tool + "\"", 33, ""},
+        {"\"" + tool + "\"x", 33, "x\n"},
+        {"\"" + folder.path() + "/Program Files/Morvik/morvik\" x", 2, ""},
+        {folder.path() + "/Program Files/Morvik/morvik", 2, ""},
+    };
+    for (const Case &c : cases) {
+        UINT result = 0;
+        std::string seen = ArgumentsSeenBy(tool, c.command, &result);
+        EXPECT_EQ(result, c.result) << c.command;
+        EXPECT_EQ(seen, c.seen) << c.command;
+    }
+    // The shorter prefix wins when it names a program.
+    const std::string shorter = folder / "Program";
+    UINT result = 0;
+    std::string seen = ArgumentsSeenBy(shorter, tool + " x", &result);
+    EXPECT_EQ(result, 33u);
+    EXPECT_EQ(seen, "Files/Morvik/morvik\nmanager\nx\n");
+}
+
 } // namespace

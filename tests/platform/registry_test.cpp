@@ -78,4 +78,39 @@ TEST_F(RegistryTest, DefaultFileUnderHomeAndValueInTheAnsiCodePage) {
     EXPECT_EQ(size, 20);
 }
 
+// A key that exists without a default value reads as success with an empty
+// string on Windows; only a missing key is ERROR_FILE_NOT_FOUND.
+TEST_F(RegistryTest, KeyWithoutDefaultValueReadsAsEmpty) {
+    struct Case {
+        const char *what;
+        const char *file;
+        LONG result;
+        const char *value;
+    } cases[] = {
+        {"empty default value", "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\command=\n", ERROR_SUCCESS,
+         ""},
+        {"key named alone", "HKEY_CLASSES_ROOT\\Morvik\\Shell\\Open\\Command\n", ERROR_SUCCESS, ""},
+        {"a key below it", "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\command\\ddeexec=x\n",
+         ERROR_SUCCESS, ""},
+        {"a later value wins over the bare key",
+         "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\command\n"
+         "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\command=m %1\n",
+         ERROR_SUCCESS, "m %1"},
+        {"a sibling key only", "HKEY_CLASSES_ROOT\\morvik\\shell\\open\\commands=x\n",
+         ERROR_FILE_NOT_FOUND, "unchanged"},
+        {"a key above only", "HKEY_CLASSES_ROOT\\morvik\\shell\\open\n", ERROR_FILE_NOT_FOUND,
+         "unchanged"},
+    };
+    for (const Case &c : cases) {
+        WriteTextFile(folder / "registry.txt", c.file);
+        char value[64] = "unchanged";
+        LONG size = sizeof value;
+        EXPECT_EQ(RegQueryValueA(HKEY_CLASSES_ROOT, kKey, value, &size), c.result) << c.what;
+        EXPECT_STREQ(value, c.value) << c.what;
+        if (c.result == ERROR_SUCCESS) {
+            EXPECT_EQ(size, static_cast<LONG>(strlen(c.value) + 1)) << c.what;
+        }
+    }
+}
+
 } // namespace
