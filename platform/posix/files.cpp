@@ -22,6 +22,7 @@ namespace host {
 namespace {
 
 std::set<int> openFiles;
+thread_local DWORD lastError = NO_ERROR;
 
 // Read-ahead of handles opened for reading only. The program reads its
 // package a record at a time and member data in blocks of 2048 bytes; one
@@ -236,6 +237,14 @@ void HostFailWritesAfter(long long bytes) {
     host::writeLimit = bytes < 0 ? -1 : bytes;
 }
 
+DWORD WINAPI GetLastError(void) {
+    return host::lastError;
+}
+
+void WINAPI SetLastError(DWORD error) {
+    host::lastError = error;
+}
+
 // ---- whole-file handles -------------------------------------------------------
 
 HFILE WINAPI _lopen(LPCSTR path, int mode) {
@@ -378,51 +387,82 @@ UINT WINAPI _lwrite(HFILE file, LPCSTR buffer, UINT count) {
     return done;
 }
 
+// As on Windows, where _llseek is SetFilePointer without the high part of
+// the distance: the offset is a signed 32-bit distance from the origin; a
+// position before the start fails with ERROR_NEGATIVE_SEEK and one that does
+// not fit 32 bits with ERROR_INVALID_PARAMETER, and neither moves the file
+// position. A position from 2 GiB up is returned as its 32 bits, so it reads
+// as a negative LONG; 0xFFFFFFFF itself reads as HFILE_ERROR with the last
+// error cleared.
 LONG WINAPI _llseek(HFILE file, LONG offset, int origin) {
     int fd = host::FdOf(file);
-    if (fd < 0 || !host::SendPendingWrites(fd))
-        return HFILE_ERROR;
-    int whence;
-    switch (origin) {
-    case FILE_BEGIN:
-        whence = SEEK_SET;
-        break;
-    case FILE_CURRENT:
-        whence = SEEK_CUR;
-        break;
-    case FILE_END:
-        whence = SEEK_END;
-        break;
-    default:
+    if (fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return HFILE_ERROR;
     }
-    if (host::ReadAhead *r = host::ReadAheadOf(fd)) {
+    if (!host::SendPendingWrites(fd))
+        return HFILE_ERROR;
+    host::ReadAhead *r = host::ReadAheadOf(fd);
+    // Where the program stands: the read-ahead's unread bytes are still ahead.
+    off_t here = r ? r->end - static_cast<off_t>(r->len - r->pos) : lseek(fd, 0, SEEK_CUR);
+    long long base;
+    switch (origin) {
+    case FILE_BEGIN:
+        base = 0;
+        break;
+    case FILE_CURRENT:
+        base = here;
+        break;
+    case FILE_END: {
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return HFILE_ERROR;
+        }
+        base = st.st_size;
+        break;
+    }
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return HFILE_ERROR;
+    }
+    if (here < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return HFILE_ERROR;
+    }
+    const long long target = base + offset;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return HFILE_ERROR;
+    }
+    if (target > 0xFFFFFFFFLL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return HFILE_ERROR;
+    }
+    if (r) {
         // Within what read-ahead holds the move costs no system call; any
         // other move empties it and puts the descriptor where the program
         // stands.
-        off_t here = r->end - static_cast<off_t>(r->len - r->pos);
-        off_t target = whence == SEEK_SET ? offset : whence == SEEK_CUR ? here + offset : -1;
         off_t start = r->end - static_cast<off_t>(r->len);
         if (target >= start && target <= r->end) {
             r->pos = static_cast<size_t>(target - start);
-            return target > INT32_MAX ? HFILE_ERROR : static_cast<LONG>(target);
+        } else {
+            r->pos = r->len = 0;
+            if (lseek(fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+                lseek(fd, here, SEEK_SET);
+                r->end = here;
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return HFILE_ERROR;
+            }
+            r->end = static_cast<off_t>(target);
         }
-        r->pos = r->len = 0;
-        off_t at = whence == SEEK_END ? lseek(fd, offset, SEEK_END)
-                   : target < 0       ? -1
-                                      : lseek(fd, target, SEEK_SET);
-        if (at < 0) {
-            lseek(fd, here, SEEK_SET); // a refused move leaves the position as it was
-            r->end = here;
-            return HFILE_ERROR;
-        }
-        r->end = at;
-        return at > INT32_MAX ? HFILE_ERROR : static_cast<LONG>(at);
-    }
-    off_t at = lseek(fd, offset, whence);
-    if (at < 0 || at > INT32_MAX)
+    } else if (lseek(fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return HFILE_ERROR;
-    return static_cast<LONG>(at);
+    }
+    if (target == 0xFFFFFFFFLL)
+        SetLastError(NO_ERROR); // a position, not a failure
+    return static_cast<LONG>(static_cast<DWORD>(target));
 }
 
 HFILE WINAPI _lclose(HFILE file) {

@@ -79,7 +79,11 @@ typedef uintptr_t DWORD_PTR;
 #define OF_READ 0x0000
 #define OF_WRITE 0x0001
 #define OF_READWRITE 0x0002
+#define OF_SHARE_COMPAT 0x0000
+#define OF_SHARE_EXCLUSIVE 0x0010
 #define OF_SHARE_DENY_WRITE 0x0020
+#define OF_SHARE_DENY_READ 0x0030
+#define OF_SHARE_DENY_NONE 0x0040
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
@@ -114,6 +118,21 @@ typedef struct _WIN32_FIND_DATAA {
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
 typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+
+#define ERROR_FILE_NOT_FOUND 2L
+// The calling thread's last error, set by the file calls as Windows sets it.
+#define NO_ERROR 0L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_ALREADY_EXISTS 183L
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD error);
 
 HFILE WINAPI _lopen(LPCSTR path, int mode);
 HFILE WINAPI _lcreat(LPCSTR path, int attributes);
@@ -187,8 +206,8 @@ typedef BOOL *LPBOOL;
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
                                int wideSize);
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
-                               LPSTR text, int size, LPCSTR defaultChar, LPBOOL usedDefault);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,
+                               int size, LPCSTR defaultChar, LPBOOL usedDefault);
 
 BOOL WINAPI OemToCharA(LPCSTR from, LPSTR to);
 BOOL WINAPI CharToOemA(LPCSTR from, LPSTR to);
@@ -199,7 +218,6 @@ LPSTR WINAPI CharNextA(LPCSTR s);
 
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000)
 #define ERROR_SUCCESS 0L
-#define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_MORE_DATA 234L
 LONG WINAPI RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR value, PLONG size);
 
@@ -365,8 +383,7 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE instance, LPCDLGTEMPLATEA dialo
                                        HWND owner, DLGPROC dialogProc, LPARAM initParam);
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 HWND WINAPI GetDlgItem(HWND dialog, int id);
-LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam,
-                                   LPARAM lParam);
+LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
@@ -381,8 +398,7 @@ BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 int WINAPI GetSystemMetrics(int index);
-BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
-                         UINT flags);
+BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 HWND WINAPI GetLastActivePopup(HWND window);

@@ -1,0 +1,93 @@
+// Outcomes that rest on how Windows treats files, which the native build must
+// give alike: packages of 2 to 4 GiB, a package that another process is still
+// writing, file names as Windows matches and refuses them, and the times
+// stamped on members in a time zone with daylight saving.
+#include "tests/e2e/extract_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace extract_e2e;
+
+using Files = std::map<std::string, std::string>;
+
+const char kHeaderCorrupt[] =
+    "Morvik Self-Extractor header corrupt.  Possible cause:  bad disk or file transfer error";
+
+struct Archive {
+    std::string dir, package;
+};
+
+// A stored Info-ZIP archive of `files` in a package built with `packOptions`.
+Archive MakePackage(const Files &files, const std::vector<std::string> &packOptions,
+                    const std::string &hint, const std::string &packageName = "package") {
+    Archive a;
+    a.dir = test::TempDir(hint);
+    std::string names;
+    for (const auto &[name, content] : files)
+        names += " '" + name + "'";
+    WriteTree(a.dir + "/src", files, kSourceTime);
+    test::MakeArchive("TZ=UTC zip -q -0 {zip}" + names, a.dir + "/src", a.dir + "/archive.zip");
+    a.package = a.dir + "/" + packageName;
+    test::PackOrFail(a.dir + "/archive.zip", a.package, packOptions);
+    return a;
+}
+
+// ---- packages of 2 to 4 GiB --------------------------------------------------------------
+
+// The self-check asks for the package's size with a 32-bit seek to its end.
+// Up to 4 GiB Windows reports it (as a negative LONG past 2 GiB) and the
+// package unzips; from 4 GiB on the seek fails and the package is refused.
+// The packages grow by a sparse tail behind the archive, which nothing reads.
+TEST(HostLargePackage, ASelfCheckedPackageOf2To4GiBUnzipsAsOnWindows) {
+    const long long kGiB = 1024LL * 1024 * 1024;
+    struct Row {
+        const char *what;
+        std::vector<std::string> options;
+        long long size; // 0: as built
+        bool unzips;
+    } rows[] = {
+        {"as built", {"--crc"}, 0, true},
+        {"just under 2 GiB", {"--crc"}, 2 * kGiB - 1, true},
+        {"2 GiB", {"--crc"}, 2 * kGiB, true},
+        {"3 GiB", {"--crc", "--crc-skip-headers"}, 3 * kGiB, true},
+        {"4 GiB less 2", {"--crc"}, 4 * kGiB - 2, true},
+        {"4 GiB less 1: the size reads as HFILE_ERROR", {"--crc"}, 4 * kGiB - 1, false},
+        {"4 GiB", {"--crc"}, 4 * kGiB, false},
+        {"5 GiB", {"--crc"}, 5 * kGiB, false},
+        {"5 GiB with no self-check", {}, 5 * kGiB, true},
+    };
+    const Files files = {{"a.txt", TextBytes(3000, 1)}, {"b.txt", TextBytes(100, 2)}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        Archive a = MakePackage(files, row.options, "large");
+        RemovedIfPassed cleanup{a.dir};
+        if (row.size) {
+            ASSERT_EQ(truncate(a.package.c_str(), row.size), 0);
+        }
+        std::string out = a.dir + "/out";
+        std::string script = row.unzips ? "" : "box ok " + Quoted(kHeaderCorrupt) + " -> ok\n";
+        test::StubRun run = RunAuto(a.package, out, script);
+        EXPECT_CLEAN_RUN(run);
+        std::vector<BoxSeen> boxes = BoxesShown(run.transcript);
+        if (row.unzips) {
+            EXPECT_TRUE(boxes.empty()) << Describe(run);
+            EXPECT_EQ(test::ListTree(out), files) << Describe(run);
+        } else {
+            ASSERT_EQ(boxes.size(), 1u) << Describe(run);
+            EXPECT_EQ(boxes[0].type, kErrorBox);
+            EXPECT_FALSE(test::Exists(out));
+        }
+    }
+}
+
+} // namespace
