@@ -150,32 +150,112 @@ void LoadWriteLimit() {
     }
 }
 
+// Share modes. Windows refuses an open that the share modes of the file's
+// other opens do not allow; the stub opens its package and volumes denying
+// writers (OF_SHARE_DENY_WRITE) and creates its output files sharing
+// everything. Two parts stand in for this here:
+// - a writer of any program is seen through a read lease: Linux refuses one
+//   (EAGAIN) while any descriptor has the file open for writing, in this
+//   process or another, so an open that denies writers fails while one is
+//   there, as on Windows;
+// - an open that denies writers holds a shared lock on one byte far past any
+//   end (an open-file-description lock, so it counts between descriptors of
+//   one process too); an open for writing of this layer that finds that byte
+//   locked fails. Programs other than this layer are not stopped by it.
+// Where leases are not to be had (a file of another user, a file system
+// without them), writers of this layer are still seen by a second such byte
+// that every open for writing locks.
+// A refused open fails with ERROR_SHARING_VIOLATION.
+const off_t kDenyWriteByte = INT64_MAX - 1;
+const off_t kWriterByte = INT64_MAX - 2;
+
+bool LockByte(int fd, off_t at) {
+    struct flock lock;
+    memset(&lock, 0, sizeof lock);
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = at;
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// True when another open file description holds the byte locked.
+bool ByteLockedByOthers(int fd, off_t at) {
+    struct flock lock;
+    memset(&lock, 0, sizeof lock);
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = at;
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// True when some descriptor, of any program, has the file open for writing.
+// `fd` must be open for reading only.
+bool OpenForWritingElsewhere(int fd) {
+    if (ByteLockedByOthers(fd, kWriterByte))
+        return true;
+    if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        fcntl(fd, F_SETLEASE, F_UNLCK);
+        return false;
+    }
+    return errno == EAGAIN;
+}
+
 HFILE Register(int fd) {
     openFiles.insert(fd);
     return fd + 1;
 }
 
-// Opens a host path; a folder is refused like on Windows.
-HFILE OpenHostFile(const std::string &path, int flags, mode_t mode) {
+// Opens a host path; a folder is refused like on Windows. `denyWrite`: the
+// open refuses writers (and fails when one is there); `truncate`: an
+// existing file is cut to nothing once the share modes allow the open.
+HFILE OpenHostFile(const std::string &path, int flags, mode_t mode, bool denyWrite, bool truncate) {
     if (path.empty())
         return HFILE_ERROR;
     int fd;
     do
         fd = open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        // A running program's file cannot be written on either system.
+        SetLastError(errno == ENOENT    ? ERROR_FILE_NOT_FOUND
+                     : errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                     : errno == ETXTBSY ? ERROR_SHARING_VIOLATION
+                                        : ERROR_ACCESS_DENIED);
         return HFILE_ERROR;
-    if ((flags & O_ACCMODE) == O_RDONLY) {
+    }
+    const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+    if (reading) {
         // A folder opens for reading here; for writing, open refuses it.
         struct stat st;
         if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
             close(fd);
+            SetLastError(ERROR_ACCESS_DENIED);
             return HFILE_ERROR;
         }
-        StartReadAhead(fd);
-    } else {
-        StartWriteBehind(fd);
     }
+    const bool refused =
+        reading ? denyWrite && OpenForWritingElsewhere(fd) : ByteLockedByOthers(fd, kDenyWriteByte);
+    if (!refused && (denyWrite || !reading))
+        LockByte(fd, reading ? kDenyWriteByte : kWriterByte);
+    if (refused) {
+        close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return HFILE_ERROR;
+    }
+    // Only a regular file has a length to cut (O_TRUNC ignores the others).
+    struct stat st;
+    if (truncate && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        ftruncate(fd, 0) != 0) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return HFILE_ERROR;
+    }
+    if (reading)
+        StartReadAhead(fd);
+    else
+        StartWriteBehind(fd);
     return Register(fd);
 }
 
@@ -264,8 +344,10 @@ HFILE WINAPI _lopen(LPCSTR path, int mode) {
     default:
         return HFILE_ERROR;
     }
-    // The sharing flags have no counterpart here and are ignored.
-    return host::OpenHostFile(host::ToHostPath(path), flags, 0);
+    // Denying readers cannot be had here; exclusive opens deny writers.
+    const int share = mode & 0x70;
+    const bool denyWrite = share == OF_SHARE_DENY_WRITE || share == OF_SHARE_EXCLUSIVE;
+    return host::OpenHostFile(host::ToHostPath(path), flags, 0, denyWrite, false);
 }
 
 HFILE WINAPI _lcreat(LPCSTR path, int attributes) {
@@ -273,7 +355,9 @@ HFILE WINAPI _lcreat(LPCSTR path, int attributes) {
         return HFILE_ERROR;
     // Attribute 1 is read-only; hidden and system have no counterpart here.
     mode_t mode = (attributes & 1) ? 0444 : 0666;
-    return host::OpenHostFile(host::ToHostPath(path), O_RDWR | O_CREAT | O_TRUNC, mode);
+    // Shares reading and writing; an open that denies writers refuses it,
+    // and then the file is left as it was.
+    return host::OpenHostFile(host::ToHostPath(path), O_RDWR | O_CREAT, mode, false, true);
 }
 
 UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {

@@ -43,6 +43,12 @@
 //
 // Current folder: GetCurrentDirectoryA reports the host path, never drive form.
 //
+// Share modes (files.cpp): an open that denies writers (OF_SHARE_DENY_WRITE,
+// OF_SHARE_EXCLUSIVE) fails with ERROR_SHARING_VIOLATION while any program has
+// the file open for writing (seen through a read lease); while such an open
+// holds the file, _lcreat and _lopen for writing of this layer fail the same
+// way and leave the file as it was. Denying readers is not enforced.
+//
 // Code pages: names passed to the host are converted from the ANSI code page
 // to UTF-8, names coming back from UTF-8 to ANSI; characters the target lacks
 // become '?'. Under 1252, OemToChar/CharToOem convert between code pages 437

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +90,70 @@ TEST(HostLargePackage, ASelfCheckedPackageOf2To4GiBUnzipsAsOnWindows) {
             EXPECT_FALSE(test::Exists(out));
         }
     }
+}
+
+// ---- a file another process is still writing ---------------------------------------------
+
+// A process that keeps `path` open for writing until the object goes.
+class WriterElsewhere {
+  public:
+    explicit WriterElsewhere(const std::string &path) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            char answer = open(path.c_str(), O_WRONLY | O_APPEND) >= 0 ? 'y' : 'n';
+            if (write(ready[1], &answer, 1) != 1)
+                _exit(1);
+            pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        char answer = 0;
+        EXPECT_EQ(read(ready[0], &answer, 1), 1);
+        EXPECT_EQ(answer, 'y') << path;
+        close(ready[0]);
+    }
+    ~WriterElsewhere() {
+        kill(pid_, SIGKILL);
+        int status;
+        waitpid(pid_, &status, 0);
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// The stub opens its volume files denying writers; while the copy of a volume
+// onto its disk is still being written, Windows refuses that open and the
+// stub ends with the header-corrupt box. Once the writer is gone the same
+// set unzips.
+TEST(HostSharing, AVolumeStillBeingWrittenIsRefusedAsOnWindows) {
+    const Files files = {{"a.txt", TextBytes(3000, 3)}, {"b.txt", TextBytes(200, 4)}};
+    std::string dir = test::TempDir("sharing");
+    RemovedIfPassed cleanup{dir};
+    WriteTree(dir + "/src", files, kSourceTime);
+    test::MakeArchive("TZ=UTC zip -q -0 {zip} a.txt b.txt", dir + "/src", dir + "/archive.zip");
+    test::PackOrFail(dir + "/archive.zip", dir + "/set/setup.exe", {"--spanned"});
+    test::MakeDirs(dir + "/dosdevices");
+    ASSERT_EQ(symlink((dir + "/set/disk1").c_str(), (dir + "/dosdevices/a:").c_str()), 0);
+    const test::Environment env = {{"MORVIK_DOSDEVICES", dir + "/dosdevices"}};
+    const std::string package = dir + "/set/disk1/setup.EXE";
+    {
+        WriterElsewhere writer(dir + "/set/disk1/setup.ZIP");
+        test::StubRun run =
+            RunAuto(package, dir + "/out", "box ok " + Quoted(kHeaderCorrupt) + " -> ok\n", env);
+        EXPECT_CLEAN_RUN(run);
+        std::vector<BoxSeen> boxes = BoxesShown(run.transcript);
+        ASSERT_EQ(boxes.size(), 1u) << Describe(run);
+        EXPECT_EQ(boxes[0].type, kErrorBox);
+        EXPECT_FALSE(test::Exists(dir + "/out"));
+    }
+    test::StubRun run = RunAuto(package, dir + "/out", "", env);
+    EXPECT_CLEAN_RUN(run);
+    EXPECT_TRUE(BoxesShown(run.transcript).empty()) << Describe(run);
+    EXPECT_EQ(test::ListTree(dir + "/out"), files);
 }
 
 } // namespace
