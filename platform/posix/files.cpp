@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <set>
+#include <vector>
 
 namespace host {
 namespace {
@@ -307,6 +308,7 @@ void SendAllPendingWrites() {
 
 void ResetFiles() {
     writeLimitLoaded = false;
+    ForgetFolderNames();
 }
 
 } // namespace host
@@ -347,7 +349,13 @@ HFILE WINAPI _lopen(LPCSTR path, int mode) {
     // Denying readers cannot be had here; exclusive opens deny writers.
     const int share = mode & 0x70;
     const bool denyWrite = share == OF_SHARE_DENY_WRITE || share == OF_SHARE_EXCLUSIVE;
-    return host::OpenHostFile(host::ToHostPath(path), flags, 0, denyWrite, false);
+    DWORD error = NO_ERROR;
+    const std::string hostPath = host::WindowsPathToHost(path, false, &error);
+    if (hostPath.empty()) {
+        SetLastError(error);
+        return HFILE_ERROR;
+    }
+    return host::OpenHostFile(hostPath, flags, 0, denyWrite, false);
 }
 
 HFILE WINAPI _lcreat(LPCSTR path, int attributes) {
@@ -357,7 +365,19 @@ HFILE WINAPI _lcreat(LPCSTR path, int attributes) {
     mode_t mode = (attributes & 1) ? 0444 : 0666;
     // Shares reading and writing; an open that denies writers refuses it,
     // and then the file is left as it was.
-    return host::OpenHostFile(host::ToHostPath(path), O_RDWR | O_CREAT, mode, false, true);
+    DWORD error = NO_ERROR;
+    host::Presence presence = host::Presence::unknown;
+    const std::string hostPath = host::WindowsPathToHost(path, false, &error, &presence);
+    if (hostPath.empty()) {
+        SetLastError(error);
+        return HFILE_ERROR;
+    }
+    // A file known to be missing is new: there is nothing to cut.
+    HFILE file = host::OpenHostFile(hostPath, O_RDWR | O_CREAT, mode, false,
+                                    presence != host::Presence::missing);
+    if (file != HFILE_ERROR)
+        host::NoteEntryMade(hostPath);
+    return file;
 }
 
 UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT count) {
@@ -570,15 +590,50 @@ HANDLE WINAPI FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
     if (!path || !data || path[0] == '\0')
         return INVALID_HANDLE_VALUE;
     char last = path[strlen(path) - 1];
-    if (last == '\\' || last == '/')
-        return INVALID_HANDLE_VALUE; // a path ending in a separator names no entry
-    std::string hostPath = host::ToHostPath(path);
+    DWORD error = NO_ERROR;
+    host::Presence presence = host::Presence::unknown;
     struct stat st;
+    std::string hostPath = host::WindowsPathToHost(path, true, &error, &presence, &st);
+    if (last == '\\' || last == '/' || (!hostPath.empty() && hostPath.back() == '/')) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE; // a path ending in a separator names no entry
+    }
+    if (hostPath.empty()) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Wildcards in the last component: the first entry of the folder that
+    // matches them.
+    size_t slash = hostPath.find_last_of('/');
+    std::string pattern = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+    if (host::HasWildcard(pattern)) {
+        std::string folder = slash == std::string::npos ? "" : hostPath.substr(0, slash + 1);
+        std::vector<std::string> found = host::FolderEntriesMatching(folder, pattern);
+        if (found.empty()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        hostPath = folder + found.front();
+        presence = host::Presence::unknown;
+    }
+    if (presence == host::Presence::missing) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     // One system call for the usual entry: lstat answers alone unless the
     // entry is a symbolic link, which is followed when it leads somewhere (a
     // dangling link is reported as itself, as before).
-    if (hostPath.empty() || lstat(hostPath.c_str(), &st) != 0)
+    if (presence != host::Presence::there && lstat(hostPath.c_str(), &st) != 0) {
+        // Not found in a folder that is there; otherwise the path is wrong.
+        size_t end = hostPath.find_last_of('/');
+        std::string parent = end == std::string::npos ? "." : hostPath.substr(0, end + 1);
+        struct stat folderStat;
+        SetLastError(errno == ENOENT && stat(parent.c_str(), &folderStat) == 0 &&
+                             S_ISDIR(folderStat.st_mode)
+                         ? ERROR_FILE_NOT_FOUND
+                         : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
+    }
     if (S_ISLNK(st.st_mode)) {
         struct stat target;
         if (stat(hostPath.c_str(), &target) == 0)
@@ -613,15 +668,32 @@ BOOL WINAPI FindClose(HANDLE find) {
 BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
     if (!path)
         return FALSE;
-    std::string hostPath = host::ToHostPath(path);
-    return !hostPath.empty() && mkdir(hostPath.c_str(), 0777) == 0;
+    DWORD error = NO_ERROR;
+    std::string hostPath = host::WindowsPathToHost(path, false, &error);
+    if (hostPath.empty()) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (mkdir(hostPath.c_str(), 0777) != 0) {
+        SetLastError(errno == EEXIST   ? ERROR_ALREADY_EXISTS
+                     : errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                                       : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    host::NoteEntryMade(hostPath);
+    return TRUE;
 }
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     if (!path)
         return FALSE;
-    std::string hostPath = host::ToHostPath(path);
-    return !hostPath.empty() && chdir(hostPath.c_str()) == 0;
+    DWORD error = NO_ERROR;
+    std::string hostPath = host::WindowsPathToHost(path, false, &error);
+    if (hostPath.empty()) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return chdir(hostPath.c_str()) == 0;
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {

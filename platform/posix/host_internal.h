@@ -2,7 +2,10 @@
 #pragma once
 
 #include "posix/winapi.h"
+
+#include <sys/stat.h>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -25,6 +28,26 @@ std::string ToDosForm(const std::string &hostPath); // drive form where a link c
 std::string HomeFolder();
 bool MakeFolderTree(const std::string &hostPath); // like mkdir -p
 void ResetDrives();
+
+// File names as Windows treats them (names.cpp). The host path of an ANSI
+// Windows path: characters Windows refuses give ERROR_INVALID_NAME (the
+// wildcards * ? < > " are let through in the last component when
+// `wildcards`), trailing dots and blanks are dropped as Windows drops them,
+// and each component that is not there as written names an entry of its
+// folder that differs in letter case only. Empty, with *error set, when the
+// path is refused or names no drive.
+// *presence (when given) tells what is known of the entry the path names:
+// there (*found, when given, holds its lstat), missing from a folder that is
+// there, or unknown.
+enum class Presence { unknown, there, missing };
+std::string WindowsPathToHost(const char *ansi, bool wildcards, DWORD *error,
+                              Presence *presence = nullptr, struct stat *found = nullptr);
+bool HasWildcard(const std::string &name);
+bool WildcardMatch(const std::string &pattern, const std::string &name);
+std::vector<std::string> FolderEntriesMatching(const std::string &folder,
+                                               const std::string &pattern);
+void NoteEntryMade(const std::string &hostPath); // a file or folder this layer made
+void ForgetFolderNames();
 
 // File handles (files.cpp).
 int FdOf(HFILE file); // -1 when the handle is not an open file of ours

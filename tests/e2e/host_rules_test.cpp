@@ -156,4 +156,77 @@ TEST(HostSharing, AVolumeStillBeingWrittenIsRefusedAsOnWindows) {
     EXPECT_EQ(test::ListTree(dir + "/out"), files);
 }
 
+// ---- file names as Windows treats them ----------------------------------------------------
+
+// Both builds ask and fail alike: a file that differs in letter case only is
+// the same file (the question is asked, and Yes rewrites it under its own
+// name); trailing dots and blanks go; a name with a character Windows refuses
+// cannot be created (message 27).
+TEST(HostFileNames, MembersMeetExistingFilesAndRefusedNamesAsOnWindows) {
+    struct Row {
+        const char *what;
+        std::string member;
+        Files existing;    // in the unzip folder before the run
+        std::string boxes; // the script: boxes and answers
+        Files after;       // the unzip folder afterwards
+    } rows[] = {
+        {"a file differing in case only is asked about",
+         "README.TXT",
+         {{"readme.txt", "old"}},
+         "box yesnocancel \"already exists\" -> yes\n",
+         {{"readme.txt", "new"}}},
+        {"No keeps it",
+         "README.TXT",
+         {{"readme.txt", "old"}},
+         "box yesnocancel \"already exists\" -> no\n",
+         {{"readme.txt", "old"}}},
+        {"in a folder differing in case",
+         "Docs/Guide.md",
+         {{"docs/guide.MD", "old"}},
+         "box yesnocancel \"already exists\" -> yes\n",
+         {{"docs/guide.MD", "new"}}},
+        {"trailing dots and blanks go", "notes.txt. .", {}, "", {{"notes.txt", "new"}}},
+        {"and meet the file without them",
+         "notes.txt..",
+         {{"Notes.txt", "old"}},
+         "box yesnocancel \"already exists\" -> yes\n",
+         {{"Notes.txt", "new"}}},
+        {"a folder loses one trailing dot", "dir./x.txt", {}, "", {{"dir/x.txt", "new"}}},
+        {"a question mark is refused",
+         "what?.txt",
+         {},
+         "box ok \"Can't create output file: \" icon=error -> ok\n",
+         {}},
+        {"so are the other refused characters",
+         "a|b<c>.txt",
+         {},
+         "box ok \"Can't create output file: \" icon=error -> ok\n",
+         {}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        Archive a = MakePackage({{row.member, "new"}}, {}, "names");
+        RemovedIfPassed cleanup{a.dir};
+        const std::string out = a.dir + "/out";
+        test::MakeDirs(out);
+        for (const auto &[name, content] : row.existing) {
+            size_t slash = name.rfind('/');
+            if (slash != std::string::npos)
+                test::MakeDirs(out + "/" + name.substr(0, slash));
+            test::WriteFile(out + "/" + name, content);
+        }
+        test::StubRun run = RunAuto(a.package, out, row.boxes);
+        EXPECT_CLEAN_RUN(run);
+        EXPECT_EQ(BoxesShown(run.transcript).size(), row.boxes.empty() ? 0u : 1u) << Describe(run);
+        Files after = test::ListTree(out);
+        Files expected = row.after;
+        for (const auto &[name, content] : row.after) {
+            size_t slash = name.rfind('/');
+            if (slash != std::string::npos)
+                expected.emplace(name.substr(0, slash + 1), "");
+        }
+        EXPECT_EQ(after, expected) << Describe(run);
+    }
+}
+
 } // namespace
