@@ -22,6 +22,12 @@
 //                            that short count: a full disk.
 //   MORVIK_FAIL_ALLOC        N: the Nth allocation (GlobalAlloc or LocalAlloc,
 //                            counted from 1) returns NULL; later ones succeed.
+//   MORVIK_SHELL32           takes the shell library apart for tests (see
+//                            shell.cpp): "absent", "no-browse", "no-malloc",
+//                            "no-path", "malloc-fails", "path-fails", or a
+//                            comma-separated list. Unset: Shell32.dll and its
+//                            folder browser are there, as on Windows; the
+//                            picker is answered by the user (window_host.h).
 //   MORVIK_NOW               seconds since 1970-01-01 UTC: the moment whose offset
 //                            from UTC LocalFileTimeToFileTime applies (Windows
 //                            takes the offset in force now, not that of the

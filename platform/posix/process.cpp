@@ -276,20 +276,6 @@ DWORD WINAPI GetVersion(void) {
     return (7601u << 16) | (1u << 8) | major;
 }
 
-// There are no Windows libraries on this host; in particular the shell's
-// folder browser is absent, so the stub offers no Browse button.
-HMODULE WINAPI LoadLibraryA(LPCSTR) {
-    return nullptr;
-}
-
-FARPROC WINAPI GetProcAddress(HMODULE, LPCSTR) {
-    return nullptr;
-}
-
-BOOL WINAPI FreeLibrary(HMODULE) {
-    return FALSE;
-}
-
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     if (!name)
         return 0;

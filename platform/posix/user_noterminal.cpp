@@ -10,6 +10,12 @@ namespace {
 
 class NoTerminalUser : public HostUser {
   public:
+    // Nobody is there to choose a folder: the picker is cancelled.
+    bool OnBrowseForFolder(const HostBrowse &browse, std::string *) override {
+        fprintf(stderr, "folder picker: %s\n  -> cancelled\n", browse.title.c_str());
+        return false;
+    }
+
     int OnMessageBox(const HostBox &box) override {
         HostRealTimeFollow(&lastTick_);
         fprintf(stderr, "%s: %s\n", box.caption.c_str(), box.text.c_str());

@@ -34,6 +34,7 @@ enum class Op {
     Expect,
     Relink,
     Note,
+    Browse,
 };
 
 struct Match {
@@ -534,6 +535,16 @@ bool ParseStep(const std::string &line, Step *s) {
             else
                 s->drive = std::string(1, static_cast<char>(tolower(d[0]))) + ":";
         }
+    } else if (op == "browse") {
+        s->op = Op::Browse;
+        if (lx.Peek('"')) {
+            ok = lx.Text(&s->text, "folder");
+        } else {
+            std::string word;
+            ok = lx.Word(&word, "folder or cancel");
+            s->down = ok && word == "cancel"; // cancels the picker
+            s->text = word;
+        }
     } else if (op == "note") {
         s->op = Op::Note;
         s->text = lx.Rest();
@@ -601,8 +612,9 @@ class ScriptedUser : public HostUser {
             const Step &peek = steps_[next_];
             if (!IsIdleStep(peek.op)) {
                 Fail("dialog " + caption + " waits for input, but " + At() +
-                     (peek.op == Op::Box || peek.op == Op::Answer ? " expects a message box"
-                                                                  : " expects a busy program"));
+                     (peek.op == Op::Browse                         ? " expects the folder picker"
+                      : peek.op == Op::Box || peek.op == Op::Answer ? " expects a message box"
+                                                                    : " expects a busy program"));
                 continue;
             }
             const Step &s = Take();
@@ -637,6 +649,24 @@ class ScriptedUser : public HostUser {
             }
             Fail("line " + std::to_string(s.line) + " `" + s.source + "`: " + why);
         }
+    }
+
+    bool OnBrowseForFolder(const HostBrowse &browse, std::string *folder) override {
+        if (failed_)
+            return false;
+        RunInstantSteps();
+        if (failed_)
+            return false;
+        if (next_ >= steps_.size() || steps_[next_].op != Op::Browse) {
+            Fail("unexpected folder picker " + HostQuote(browse.title) + " (" + NextStepText() +
+                 ")");
+            return false;
+        }
+        const Step &s = Take();
+        if (s.down)
+            return false;
+        *folder = s.text;
+        return true;
     }
 
     void OnPoll(unsigned long poll) override {

@@ -112,6 +112,30 @@ class TerminalUser : public HostUser {
 
     ~TerminalUser() override { Echo(true); }
 
+    // The picker asks for the folder as a line; an empty line (or the end of
+    // input) cancels it.
+    bool OnBrowseForFolder(const HostBrowse &browse, std::string *folder) override {
+        EndProgress();
+        fprintf(out_, "\n--- %s ---\nType a folder and press Enter (an empty line cancels)\n> ",
+                browse.title.c_str());
+        fflush(out_);
+        shownBox_ = 0;
+        shownDialog_.clear();
+        std::string line;
+        int r = 0;
+        while (!eof_ && (r = reader_.Read(&line, 200)) == 0) {
+        }
+        if (eof_ || r < 0) {
+            eof_ = true;
+            return false;
+        }
+        line = Trim(line);
+        if (line.empty())
+            return false;
+        *folder = line;
+        return true;
+    }
+
     int OnMessageBox(const HostBox &box) override {
         HostRealTimeFollow(&lastTick_);
         if (shownBox_ != box.serial) {

@@ -115,6 +115,14 @@ struct HostBox {
     int serial = 0;           // 1 for the first box of the run, and so on
 };
 
+// What the user sees of the shell's folder picker (SHBrowseForFolder).
+struct HostBrowse {
+    HWND owner = nullptr;
+    std::string title;
+    UINT flags = 0;
+    bool rooted = false; // a root other than the desktop was given
+};
+
 // A person, a script or a fallback, consulted whenever the program waits.
 // The calls come from inside the program's own calls into the host, on its
 // one thread; a user acts by posting input (the HostUi* actions below) or by
@@ -129,6 +137,13 @@ class HostUser {
     // The innermost modal dialog has nothing queued. Perform one action (post
     // input, advance the clock) and return true; false gives the dialog up.
     virtual bool OnDialogIdle(HWND dialog) = 0;
+    // The folder picker is up. Return true with the chosen folder (an ANSI
+    // path) in *folder, or false to cancel it. The default cancels.
+    virtual bool OnBrowseForFolder(const HostBrowse &browse, std::string *folder) {
+        (void)browse;
+        (void)folder;
+        return false;
+    }
     // The program polled (PeekMessageA found nothing); `poll` counts from 1
     // over the whole run. Input posted here is returned by the same call.
     virtual void OnPoll(unsigned long poll) { (void)poll; }
@@ -234,6 +249,10 @@ void HostSetTranscriptFile(const std::string &path);
 //     press 1                        clicks the button (must be visible and
 //                                    enabled)
 //     enter / escape                 Enter (default button) / Escape (IDCANCEL)
+//   while the folder picker is up:
+//     browse <text>                  chooses the folder <text> (as the shell
+//                                    would hand it over, e.g. "C:\out")
+//     browse cancel                  cancels the picker
 //   while a message box is up:
 //     box <set> <match> [icon=<icon>] [default=<button>] [-> <answer>]
 //         <set>: ok okcancel abortretryignore yesnocancel yesno retrycancel
@@ -261,8 +280,9 @@ void HostSetTranscriptFile(const std::string &path);
 //
 // A step that does not suit the moment waits, except that these are failures:
 // a message box while the next step is not a box step (or when the script has
-// ended), a dialog waiting for input while the next step is a box or poll
-// step (or when the script has ended), a box that does not match, an expect
+// ended), the folder picker while the next step is not a browse step, a
+// dialog waiting for input while the next step is a box, browse or poll step
+// (or when the script has ended), a box that does not match, an expect
 // that does not hold, an action on a control that is missing, hidden or
 // disabled. Once failed, boxes get the negative answer (Cancel, Abort, No,
 // OK) and waiting dialogs get Escape and are then given up, so the program
@@ -291,6 +311,13 @@ std::string HostCursorName(HCURSOR cursor);
 void HostSetTimerFails(bool fail);      // SetTimer returns 0
 void HostSetTextExtentFails(bool fail); // GetTextExtentPoint32A fails
 unsigned long HostPollCount();
+
+// ---- the shell's folder picker ---------------------------------------------------
+
+// Item lists the picker handed out and nobody freed with the allocator's Free;
+// references to the allocator that SHGetMalloc gave and nobody released.
+size_t HostShellLiveItemLists();
+int HostShellAllocatorReferences();
 
 // ---- looking at windows --------------------------------------------------------
 

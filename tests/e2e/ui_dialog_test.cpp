@@ -93,7 +93,7 @@ void ExpectOpening(const std::string &name, const std::vector<std::string> &opti
                          "expect hidden 201\n"
                          "expect visible 109\n"
                          "expect text 109 /^$/\n"
-                         "expect missing 115\n"
+                         "expect visible 115\n"
                          "expect hidden 111\n"
                          "expect default 1\n"
                          "expect enabled 1\n"
@@ -165,6 +165,76 @@ TEST(UiMainDialog, OpeningFolderFieldAndCheckBox) {
                       "setup.exe", row.folder, row.checked);
     }
     EXPECT_TRUE(test::Exists(windows + "/TEMP")) << "the Windows folder's TEMP is created";
+}
+
+// ---- Browse -----------------------------------------------------------------------------------
+
+// The Browse button is there when the shell library has all three folder
+// browser procedures and Windows is version 4 or later.
+TEST(UiBrowse, ButtonExistsByTheShellAndTheWindowsVersion) {
+    struct Row {
+        const char *what;
+        test::Environment env;
+        bool button;
+    } rows[] = {
+        {"the shell of Windows 6", {}, true},
+        {"Windows 4", {{"MORVIK_WINVER_MAJOR", "4"}}, true},
+        {"Windows 3", {{"MORVIK_WINVER_MAJOR", "3"}}, false},
+        {"no shell library", {{"MORVIK_SHELL32", "absent"}}, false},
+        {"no SHBrowseForFolder", {{"MORVIK_SHELL32", "no-browse"}}, false},
+        {"no SHGetMalloc", {{"MORVIK_SHELL32", "no-malloc"}}, false},
+        {"no SHGetPathFromIDList", {{"MORVIK_SHELL32", "no-path"}}, false},
+        {"a failing allocator still has the button", {{"MORVIK_SHELL32", "malloc-fails"}}, true},
+    };
+    std::string package = MakePackage(PythonZip(TwoFiles(), true), {"--folder=x"}, "setup.exe", "");
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string script = std::string("dialog \"Morvik\"\n") +
+                             (row.button ? "expect visible 115\n" : "expect missing 115\n") +
+                             "press 2\n";
+        test::StubRun run = test::RunStub(package, {}, script, row.env);
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    }
+}
+
+// A string of the scripted user's language, for a path without quotes or
+// backslashes.
+std::string Quoted(const std::string &path) {
+    return "\"" + path + "\"";
+}
+
+// Browse: cancelled, the field keeps its text; a folder chosen replaces it and
+// the run unzips there; the picker failing to give a path, or the allocator
+// failing, leaves the field as it was.
+TEST(UiBrowse, CancelledChosenAndFailing) {
+    std::string out = test::TempDir("browse") + "/chosen";
+    std::string typed = test::TempDir("browse") + "/typed";
+    std::string package =
+        MakePackage(PythonZip(TwoFiles(), true), {"--folder=" + typed}, "setup.exe", "");
+    const std::string picker = "folder picker shown: title \"Unzip to Folder:\" flags 9";
+    struct Row {
+        const char *what;
+        std::string shell;  // MORVIK_SHELL32
+        std::string browse; // the browse step; "" when no picker comes up
+        std::string field;  // the field afterwards
+        bool pickerShown;
+    } rows[] = {
+        {"cancelled", "", "browse cancel\n", typed, true},
+        {"a folder chosen", "", "browse " + Quoted(out) + "\n", out, true},
+        {"the path cannot be had", "path-fails", "browse " + Quoted(out) + "\n", typed, true},
+        {"no allocator: nothing happens", "malloc-fails", "", typed, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string script =
+            "dialog \"Morvik\"\npress 115\n" + row.browse + "expect text 106 " + Quoted(row.field) +
+            "\npress 1\nbox ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n";
+        test::StubRun run = test::RunStub(package, {}, script, {{"MORVIK_SHELL32", row.shell}});
+        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(Contains(run.transcript, picker), row.pickerShown) << Describe(run);
+        EXPECT_TRUE(test::Exists(row.field + "/sub/b.txt")) << Describe(run);
+        test::Run({"rm", "-rf", out, typed});
+    }
 }
 
 // ---- Unzip and its refusals -----------------------------------------------------------------

@@ -321,6 +321,91 @@ std::string Noise(size_t size) {
     return out;
 }
 
+// ---- Browse -------------------------------------------------------------------------------
+
+// A user who presses Browse once, answers the picker, and then gives the
+// dialog up.
+class BrowsingUser : public HostUser {
+  public:
+    explicit BrowsingUser(std::string folder) : folder_(std::move(folder)) {}
+    int OnMessageBox(const HostBox &box) override { return box.defaultButton; }
+    bool OnDialogIdle(HWND dialog) override {
+        if (pressed_)
+            return false;
+        pressed_ = true;
+        std::string why;
+        EXPECT_TRUE(HostUiPress(dialog, CTL_BROWSE, &why)) << why;
+        return true;
+    }
+    bool OnBrowseForFolder(const HostBrowse &browse, std::string *folder) override {
+        title = browse.title;
+        flags = browse.flags;
+        owner = browse.owner;
+        if (folder_.empty())
+            return false;
+        *folder = folder_;
+        return true;
+    }
+    std::string title;
+    UINT flags = 0;
+    HWND owner = nullptr;
+
+  private:
+    std::string folder_;
+    bool pressed_ = false;
+};
+
+// Whatever the picker does, the item list it gave is freed and the
+// allocator released; a chosen folder becomes the unzip folder.
+TEST_F(UiParts, BrowseFreesTheItemListAndReleasesTheAllocator) {
+    struct Row {
+        const char *shell, *chosen, *folder;
+    } rows[] = {
+        {"", "D:\\Chosen Dir", "D:\\Chosen Dir"},
+        {"", "", "C:\\Out"},
+        {"path-fails", "D:\\Chosen", "C:\\Out"},
+        {"malloc-fails", "D:\\Chosen", "C:\\Out"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.shell + std::string(" ") + row.chosen);
+        setenv("MORVIK_SHELL32", row.shell, 1);
+        shellProcs.library = LoadLibraryA("Shell32.dll");
+        shellProcs.browseForFolder =
+            (BrowseForFolderProc)(void *)GetProcAddress(shellProcs.library, "SHBrowseForFolder");
+        shellProcs.getMalloc =
+            (GetMallocProc)(void *)GetProcAddress(shellProcs.library, "SHGetMalloc");
+        shellProcs.getPathFromIdList = (GetPathFromIdListProc)(void *)GetProcAddress(
+            shellProcs.library, "SHGetPathFromIDList");
+        newShell = TRUE;
+        strcpy(packagePath, "C:\\Packages\\setup.exe");
+        strcpy(unzipFolder, "C:\\Out");
+        RegisterMeterClass(nullptr);
+        void *dialogTemplate = AllocGlobalBlock(MAIN_DIALOG_COPY);
+        ASSERT_NE(dialogTemplate, nullptr);
+        memcpy(dialogTemplate, MessageText(MSG_MAIN_DIALOG), MAIN_DIALOG_COPY);
+        auto owned = std::make_unique<BrowsingUser>(row.chosen);
+        BrowsingUser *user = owned.get();
+        HostSetUser(std::move(owned));
+        DialogBoxIndirectParamA(nullptr, (LPCDLGTEMPLATEA)dialogTemplate, nullptr, MainDialogProc,
+                                0);
+        FreeGlobalBlock(dialogTemplate);
+        EXPECT_STREQ(unzipFolder, row.folder);
+        if (strcmp(row.shell, "malloc-fails") != 0) {
+            EXPECT_EQ(user->title, "Unzip to Folder:");
+            EXPECT_EQ(user->flags, static_cast<UINT>(BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS));
+            EXPECT_NE(user->owner, nullptr);
+        } else {
+            EXPECT_EQ(user->title, "") << "no picker without an allocator";
+        }
+        EXPECT_EQ(HostShellLiveItemLists(), 0u);
+        EXPECT_EQ(HostShellAllocatorReferences(), 0);
+        FreeLibrary(shellProcs.library);
+        memset(&shellProcs, 0, sizeof shellProcs);
+        newShell = FALSE;
+        unsetenv("MORVIK_SHELL32");
+    }
+}
+
 TEST(UiStartUp, StatusLineWhenTheMainDialogEnds) {
     const std::string aborted = "Unzip Aborted";
     struct Row {
