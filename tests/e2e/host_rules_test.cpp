@@ -229,4 +229,42 @@ TEST(HostFileNames, MembersMeetExistingFilesAndRefusedNamesAsOnWindows) {
     }
 }
 
+// ---- time stamps in a time zone with daylight saving -------------------------------------
+
+// A member's DOS time is local time; Windows turns it into UTC with the
+// offset in force when the file is written, not the one of the member's date.
+// In Berlin, a member stamped 13:45:30 lands at 12:45:30 UTC when unzipped in
+// winter and at 11:45:30 UTC in summer, whether its date is in summer or not.
+TEST(HostTimeStamps, MembersTakeTheOffsetInForceWhenUnzipped) {
+    std::string dir = test::TempDir("times");
+    RemovedIfPassed cleanup{dir};
+    test::MakeDirs(dir + "/src");
+    test::Shell("printf s > summer.txt && printf w > winter.txt && "
+                "TZ=UTC touch -d '2019-06-15 13:45:30' summer.txt && "
+                "TZ=UTC touch -d '2019-01-15 13:45:30' winter.txt && "
+                "TZ=UTC zip -q -0 ../archive.zip summer.txt winter.txt",
+                dir + "/src");
+    test::PackOrFail(dir + "/archive.zip", dir + "/package");
+    const long long summer = 1560606330, winter = 1547559930; // 13:45:30 read as UTC
+    struct Row {
+        const char *what, *zone, *now;
+        long long offset; // seconds to subtract from the stored time
+    } rows[] = {
+        {"Berlin in winter", "CET-1CEST,M3.5.0,M10.5.0/3", "1705320000", 3600},
+        {"Berlin in summer", "CET-1CEST,M3.5.0,M10.5.0/3", "1721044800", 7200},
+        {"New York in summer", "EST5EDT,M3.2.0,M11.1.0", "1721044800", -4 * 3600},
+        {"UTC", "UTC0", "1721044800", 0},
+    };
+    int n = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string out = dir + "/out" + std::to_string(++n);
+        test::StubRun run = test::RunStub(dir + "/package", {"-auto", out}, "",
+                                          {{"TZ", row.zone}, {"MORVIK_NOW", row.now}});
+        EXPECT_CLEAN_RUN(run);
+        EXPECT_EQ(test::ModifiedTime(out + "/summer.txt"), summer - row.offset) << Describe(run);
+        EXPECT_EQ(test::ModifiedTime(out + "/winter.txt"), winter - row.offset) << Describe(run);
+    }
+}
+
 } // namespace
