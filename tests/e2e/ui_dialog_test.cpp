@@ -736,8 +736,8 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
     // A package whose path a shell would take for commands.
     const std::string home = test::TempDir("home");
     const std::string witness = home + ".ran";
-    std::string tricky =
-        MakePackage(zip, {"--folder=x"}, "p$(touch $HOME.ran)`touch $HOME.ran`.exe", "");
+    std::string tricky = tools + "/p$(touch $HOME.ran)`touch $HOME.ran`.exe";
+    ASSERT_EQ(test::Pack(zip, tricky, {"--folder=x"}).exitCode, 0);
 
     struct Row {
         const char *what;
