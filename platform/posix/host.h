@@ -49,6 +49,14 @@
 //
 // Current folder: GetCurrentDirectoryA reports the host path, never drive form.
 //
+// File names (names.cpp): opens, creates, FindFirstFileA, CreateDirectoryA and
+// SetCurrentDirectoryA follow Windows' rules: < > " | ? * and control
+// characters are refused with ERROR_INVALID_NAME (FindFirstFileA takes the
+// wildcards in the last component), the last component loses its trailing
+// dots and blanks and the others one trailing dot, and a component that is
+// not there as written names an entry of its folder that differs in letter
+// case only. The file calls set GetLastError as Windows does.
+//
 // Share modes (files.cpp): an open that denies writers (OF_SHARE_DENY_WRITE,
 // OF_SHARE_EXCLUSIVE) fails with ERROR_SHARING_VIOLATION while any program has
 // the file open for writing (seen through a read lease); while such an open
