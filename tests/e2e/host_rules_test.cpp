@@ -197,6 +197,12 @@ TEST(HostFileNames, MembersMeetExistingFilesAndRefusedNamesAsOnWindows) {
          {},
          "box ok \"Can't create output file: \" icon=error -> ok\n",
          {}},
+        {"a wildcard name meets a file it matches: asked, then refused",
+         "what?.txt",
+         {{"whatX.txt", "old"}},
+         "box yesnocancel \"what?.txt already exists\" -> yes\n"
+         "box ok \"Can't create output file: \" icon=error -> ok\n",
+         {{"whatX.txt", "old"}}},
         {"so are the other refused characters",
          "a|b<c>.txt",
          {},
@@ -217,7 +223,11 @@ TEST(HostFileNames, MembersMeetExistingFilesAndRefusedNamesAsOnWindows) {
         }
         test::StubRun run = RunAuto(a.package, out, row.boxes);
         EXPECT_CLEAN_RUN(run);
-        EXPECT_EQ(BoxesShown(run.transcript).size(), row.boxes.empty() ? 0u : 1u) << Describe(run);
+        size_t boxes = 0;
+        for (size_t at = row.boxes.find("box "); at != std::string::npos;
+             at = row.boxes.find("box ", at + 1))
+            ++boxes;
+        EXPECT_EQ(BoxesShown(run.transcript).size(), boxes) << Describe(run);
         Files after = test::ListTree(out);
         Files expected = row.after;
         for (const auto &[name, content] : row.after) {
