@@ -85,7 +85,8 @@ class HostTest : public ::testing::Test {
     void SetUp() override {
         for (const char *name :
              {"MORVIK_DOSDEVICES", "MORVIK_WINDIR", "MORVIK_REGISTRY", "MORVIK_ANSI_CODEPAGE",
-              "MORVIK_WINVER_MAJOR", "MORVIK_FAIL_WRITES_AFTER", "MORVIK_FAIL_ALLOC", "MORVIK_NOW"})
+              "MORVIK_WINVER_MAJOR", "MORVIK_FAIL_WRITES_AFTER", "MORVIK_FAIL_ALLOC", "MORVIK_NOW",
+              "MORVIK_SHELL32"})
             SetEnv(name, nullptr);
         HostReset();
     }

@@ -224,6 +224,8 @@ StubRun RunStub(const std::string &package, const std::vector<std::string> &args
                         {"MORVIK_WINDIR", home + "/windows"},
                         {"MORVIK_SCRIPT", scriptPath},
                         {"MORVIK_SCRIPT_TEXT", ""},
+                        {"MORVIK_SHELL32", ""},
+                        {"MORVIK_NOW", ""},
                         {"MORVIK_TRANSCRIPT", transcriptPath}};
     for (const auto &[name, value] : env)
         full[name] = value;
