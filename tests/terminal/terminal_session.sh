@@ -2,8 +2,9 @@
 # A person's session with the stub in a terminal: the real program runs in a
 # tmux pane on a private tmux server and is driven by keys, the way someone
 # at a terminal would use it. The dialog is drawn as text with its
-# accelerator letters; the person changes the folder with 'f', reads About,
-# unzips with 'u', answers the result box and closes with 'c'.
+# accelerator letters; the person changes the folder with 'f', then picks
+# another with Browse ('b'), reads About, unzips with 'u', answers the result
+# box and closes with 'c'.
 #
 # Usage: terminal_session.sh STUB PACKER WORKDIR
 # Every wait is bounded; on a timeout the pane is printed and the test fails.
@@ -48,6 +49,19 @@ wait_for() {
     fail "timed out waiting for: $1"
 }
 
+# Waits until text shows in the pane at least $2 times.
+wait_count() {
+    tries=100
+    while [ "$tries" -gt 0 ]; do
+        if [ "$(screen | grep -F -c -- "$1")" -ge "$2" ]; then
+            return 0
+        fi
+        sleep 0.1
+        tries=$((tries - 1))
+    done
+    fail "timed out waiting for $2 times: $1"
+}
+
 # Types a line (literally) and presses Enter.
 type_line() {
     tm send-keys -t "$pane" -l -- "$1"
@@ -86,6 +100,18 @@ wait_for "Unzip to folder (Enter alone keeps \"$work/default\"):"
 type_line "$out"
 wait_for "Unzip to [f]older: $out"
 
+# 'b' opens the folder picker: an empty line cancels it and the field keeps
+# its folder; a line chooses the folder the run unzips to.
+type_line b
+wait_count "Type a folder and press Enter (an empty line cancels)" 1
+type_line ""
+wait_count "Unzip to [f]older: $out" 2
+type_line b
+wait_count "Type a folder and press Enter (an empty line cancels)" 2
+picked="$work/picked folder"
+type_line "$picked"
+wait_for "Unzip to [f]older: $picked"
+
 # About opens a box; Enter answers it.
 type_line a
 wait_for "This self-extracting Zip file was created by the Morvik Self-Extractor"
@@ -100,8 +126,9 @@ wait_for "<[U]nzip>  <Run [M]orvik>  <[C]lose (Enter) (Esc)>"
 type_line c
 wait_for "program ended with 0"
 
-[ "$(cat "$out/a.txt")" = alpha ] || fail "a.txt was not unzipped into the chosen folder"
-[ "$(cat "$out/docs/b.txt")" = bravo ] || fail "docs/b.txt was not unzipped into the chosen folder"
+[ "$(cat "$picked/a.txt")" = alpha ] || fail "a.txt was not unzipped into the picked folder"
+[ "$(cat "$picked/docs/b.txt")" = bravo ] || fail "docs/b.txt was not unzipped into the picked folder"
 [ ! -e "$work/default" ] || fail "the default folder was used"
+[ ! -e "$out" ] || fail "the typed folder was used after a folder was picked"
 grep -q '^user: terminal$' "$work/transcript.txt" || fail "the terminal user did not run"
 echo "terminal session passed"
