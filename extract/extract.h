@@ -61,4 +61,4 @@ void HandleLocalHeader();
 void SkipCentralEntry();
 void ReadEndRecord();
 void ReadMemberName(uint16_t length);
-void ConvertMemberName();
+BOOL ConvertMemberName();

@@ -94,10 +94,26 @@ static void ConvertUtf8Name() {
     lstrcpyA(session.memberName, ansi);
 }
 
-void ConvertMemberName() {
+// Where the process code page is UTF-8 every character can be created: a
+// name flagged as UTF-8 lands as it is, any other is read in the system's own
+// OEM code page. FALSE when the name's UTF-8 form does not fit the path
+// buffer; `memberName` then holds as much of it as fits.
+static BOOL ConvertNameToUtf8() {
+    if (session.header.flags & FLAG_UTF8_NAME)
+        return TRUE;
+    char utf8[PATH_BUFFER_SIZE];
+    int length = RecodeText(LegacyOemCodePage(), CP_UTF8, session.memberName,
+                            lstrlenA(session.memberName), utf8, sizeof utf8);
+    lstrcpyA(session.memberName, utf8);
+    return length >= 0;
+}
+
+BOOL ConvertMemberName() {
+    if (Utf8CodePage())
+        return ConvertNameToUtf8();
     if (session.header.flags & FLAG_UTF8_NAME) {
         ConvertUtf8Name();
-        return;
+        return TRUE;
     }
     // Names are otherwise stored in the OEM character set. The ANSI form is
     // used only when it converts back to the very bytes stored; otherwise the
@@ -107,16 +123,19 @@ void ConvertMemberName() {
     CharToOemA(session.outputPath, scratch);
     if (lstrcmpA(session.memberName, scratch) == 0)
         lstrcpyA(session.memberName, session.outputPath);
+    return TRUE;
 }
 
 // Refuses, before any folder or file of it is made, a member that would be
 // written outside the unzip folder, onto a device, or to a path longer than
 // the path buffers hold.
-static void RefuseUnsafeMember(BOOL folderMember, BOOL embeddedNul) {
+static void RefuseUnsafeMember(BOOL folderMember, BOOL embeddedNul, BOOL nameFits) {
     const char *name = session.memberName;
     const char *text = NULL;
     if (embeddedNul || IsUnsafeMemberName(name, folderMember)) {
         text = unsafeMemberNameText;
+    } else if (!nameFits) {
+        text = pathTooLongText;
     } else {
         size_t folderLength = strlen(unzipFolder);
         BOOL joined = folderLength > 0 && IsSeparator(unzipFolder[folderLength - 1]);
@@ -147,8 +166,8 @@ void HandleLocalHeader() {
     BOOL folderMember =
         header.nameLength > 0 && IsSeparator(session.memberName[header.nameLength - 1]);
     BOOL embeddedNul = strlen(session.memberName) != header.nameLength;
-    ConvertMemberName();
-    RefuseUnsafeMember(folderMember, embeddedNul);
+    BOOL nameFits = ConvertMemberName();
+    RefuseUnsafeMember(folderMember, embeddedNul, nameFits);
 
     if (folderMember) {
         // Folders only: no count, no password check, no file.

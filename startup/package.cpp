@@ -114,6 +114,27 @@ void VerifyStubImage(uint32_t length, uint32_t expected, const uint8_t *signatur
     FreeGlobalBlock(block);
 }
 
+// Copies a trailer string into a buffer of `size` bytes in the process's
+// character set. A string that starts with the UTF-8 mark is UTF-8 text: it
+// lands as it is where the process code page is UTF-8, and is converted to
+// the ANSI code page elsewhere. Any other string is in the ANSI character set
+// it was made in: kept as it is, except where the process code page is UTF-8
+// and the string is not valid UTF-8, when it is read in the system's own ANSI
+// code page. FALSE when the text had to be cut to fit.
+static BOOL TrailerText(char *target, int size, const char *text) {
+    BOOL marked = memcmp(text, utf8Mark, UTF8_MARK_SIZE) == 0;
+    if (marked)
+        text += UTF8_MARK_SIZE;
+    int length = lstrlenA(text);
+    if (Utf8CodePage() ? !marked && !IsUtf8Text(text) : marked)
+        return RecodeText(Utf8CodePage() ? LegacyAnsiCodePage() : CP_UTF8,
+                          Utf8CodePage() ? CP_UTF8 : CP_ACP, text, length, target, size) >= 0;
+    if (length >= size)
+        return FALSE; // the stored limits keep every text within its buffer
+    memcpy(target, text, (size_t)length + 1);
+    return TRUE;
+}
+
 void ReadTrailer() {
     if (sfxHeader.trailerOffset == 0)
         return;
@@ -146,15 +167,18 @@ void ReadTrailer() {
         ((sfxHeader.options & OPT_CUSTOM_TITLE) && strlen(strings[3]) > TRAILER_TITLE_MAX))
         HeaderCorruptExit();
 
-    lstrcpyA(unzipFolder, strings[0]);
+    // A folder that does not fit its buffer in this system's characters would
+    // be another folder: refused like one beyond its limit.
+    if (!TrailerText(unzipFolder, FOLDER_BUFFER_SIZE, strings[0]))
+        HeaderCorruptExit();
     if (strings[2][0]) {
         startupMessage = (char *)AllocGlobalBlock(STARTUP_MESSAGE_BLOCK);
         if (startupMessage)
-            lstrcpyA(startupMessage, strings[2]);
+            TrailerText(startupMessage, STARTUP_MESSAGE_BLOCK, strings[2]);
     }
     if (sfxHeader.options & OPT_CUSTOM_TITLE)
-        lstrcpyA(customTitle, strings[3]);
-    lstrcpyA(infoText, strings[4]);
+        TrailerText(customTitle, TITLE_BLOCK, strings[3]);
+    TrailerText(infoText, INFO_BLOCK, strings[4]);
 }
 
 void ProbeEndRecord() {

@@ -10,9 +10,7 @@
 #include <string.h>
 
 enum {
-    TITLE_BLOCK = 65,
     COMMAND_BLOCK = 257,
-    INFO_BLOCK = 512,
     WINDOW_BLOCK = 32776,
     BUFFER_BLOCK = 2068,
 };

@@ -8,8 +8,9 @@
 // ---- settings and resources of start-up --------------------------------------
 extern char packagePath[FOLDER_BUFFER_SIZE];
 extern const char defaultTitle[];
-extern char *customTitle;    // 65 bytes
-extern char *infoText;       // 512 bytes
+enum { TITLE_BLOCK = 65, INFO_BLOCK = 512 };
+extern char *customTitle;    // TITLE_BLOCK bytes
+extern char *infoText;       // INFO_BLOCK bytes
 extern char *startupMessage; // 514 bytes, or null
 extern char *afterUnzipCommand;
 extern char *afterUnzipParameters;
@@ -34,6 +35,26 @@ void PackageSetUp();
 void AssembleSignatures();
 void ResolveLongName(char *path);
 void ParseCommandLine(char *tail);
+
+// ---- character sets --------------------------------------------------------------
+
+// A trailer string that starts with the UTF-8 byte-order mark is UTF-8 text.
+enum { UTF8_MARK_SIZE = 3 };
+extern const char utf8Mark[];
+
+// TRUE when the process's ANSI code page is UTF-8.
+BOOL Utf8CodePage();
+// The OEM and ANSI code pages of the system as they are without UTF-8: the
+// process's, or when that is UTF-8 the user locale's (437 and 1252 when the
+// locale gives none either).
+UINT LegacyOemCodePage();
+UINT LegacyAnsiCodePage();
+BOOL IsUtf8Text(const char *text);
+// Converts `length` bytes of `text` from code page `from` into code page `to`
+// in `target`, NUL-terminated within `size` bytes. Returns the length
+// written, or -1 when the result had to be cut (at a character boundary) to
+// fit. Texts of at most TRAILER_MAX_SIZE bytes.
+int RecodeText(UINT from, UINT to, const char *text, int length, char *target, int size);
 
 // ---- package layout --------------------------------------------------------------
 enum { HEADER_CRC_OFFSET = SFX_SIGNATURE_SIZE };
@@ -91,5 +112,8 @@ enum {
     PASSWORD_DIALOG_BLOCK = 600,
 };
 extern uint8_t *messageTable;
+// Where each text starts in `messageTable`, and the MainDialog template (51):
+// MessageOffsets, or, where the texts were put into UTF-8, their new places.
+extern uint32_t messageOffsets[MSG_MAIN_DIALOG + 1];
 void InflateMessageTable();
 char *MessageText(int id);

@@ -124,8 +124,8 @@ The spanned-set layout follows the final word: --options with bit 0x1000
 makes a spanned set just as --spanned does.
 
 Trailer (five NUL-terminated strings behind the stub image, at most 1256
-bytes in all; the bytes are stored as given, in the ANSI character set; the
-second string is reserved and always empty):
+bytes in all, the limits below counted in stored bytes; the second string is
+reserved and always empty):
   --folder=TEXT             default unzip folder, at most 260 characters;
                             "." stands for the current folder
   --startup-message=TEXT    shown in a message box at start-up, at most 513
@@ -133,6 +133,14 @@ second string is reserved and always empty):
   --info=TEXT               shown for "-info" on the command line, at most 511
   --no-trailer              no trailer at all (trailerOffset 0); not with the
                             four options above
+  --trailer-text=utf8       (the default) a string with characters beyond
+                            ASCII must be UTF-8 and is stored behind the UTF-8
+                            mark EF BB BF: current Windows show it as given,
+                            older ones in their ANSI code page ('?' for a
+                            character it lacks); ASCII strings are stored as
+                            they are
+  --trailer-text=as-given   every string stored byte for byte, in the ANSI
+                            character set of the systems it is meant for
 
 Header:
   --crc                     store the self-check CRC-32 (stubCrc) of the
@@ -277,8 +285,9 @@ const FlagOption kFlags[] = {
 };
 
 const char *const kValueOptions[] = {
-    "--stub",    "--zip",          "--out",   "--folder", "--startup-message", "--title", "--info",
-    "--options", "--volume-sizes", "--disks", "--dir",    "--password-file",   "--names",
+    "--stub",  "--zip",           "--out",     "--folder",       "--startup-message",
+    "--title", "--info",          "--options", "--volume-sizes", "--disks",
+    "--dir",   "--password-file", "--names",   "--trailer-text",
 };
 
 struct Settings {
@@ -296,6 +305,7 @@ struct Settings {
     bool help = false;
     std::string trailer[5]; // folder, reserved, startup message, title, info
     bool trailerGiven = false;
+    bool trailerAsGiven = false;       // --trailer-text=as-given
     std::vector<uint64_t> volumeSizes; // archive bytes per disk; the last repeats
     unsigned disks = 0;                // 0: not given
 };
@@ -399,6 +409,10 @@ Settings ParseCommandLine(int argc, char **argv) {
                         break;
                     start = comma + 1;
                 }
+            } else if (name == "--trailer-text") {
+                if (value != "utf8" && value != "as-given")
+                    UsageFail("--trailer-text is utf8 or as-given");
+                s.trailerAsGiven = value == "as-given";
             } else if (name == "--disks") {
                 uint64_t n = ParseNumber(value, name, 10);
                 if (n < 1 || n > 999)
@@ -466,7 +480,45 @@ Settings ParseCommandLine(int argc, char **argv) {
 
 // ---- the trailer -----------------------------------------------------------
 
-Bytes BuildTrailer(const Settings &s) {
+// The stored form of a trailer string. Beyond ASCII, the stub cannot tell an
+// ANSI string from a UTF-8 one on its own: UTF-8 text is stored behind the
+// UTF-8 mark, which the stub takes off (and converts the text to the ANSI
+// code page where the process code page is not UTF-8). ASCII and as-given
+// strings are stored as they are.
+std::string StoredTrailerString(const std::string &text, const char *option, bool asGiven) {
+    bool ascii = true;
+    for (unsigned char c : text)
+        ascii = ascii && c < 0x80;
+    if (ascii || asGiven)
+        return text;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = (unsigned char)text[i];
+        size_t n = c < 0x80             ? 1
+                   : (c & 0xE0) == 0xC0 ? 2
+                   : (c & 0xF0) == 0xE0 ? 3
+                   : (c & 0xF8) == 0xF0 ? 4
+                                        : 0;
+        uint32_t point = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+        for (size_t k = 1; n && k < n; k++) {
+            unsigned char next = i + k < text.size() ? (unsigned char)text[i + k] : 0;
+            if ((next & 0xC0) != 0x80)
+                n = 0;
+            point = point << 6 | (next & 0x3F);
+        }
+        static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (n == 0 || point < kLeast[n] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            Fail(std::string(option) + " is not UTF-8 text; give it in UTF-8, or store its bytes "
+                                       "as they are with --trailer-text=as-given");
+        i += n;
+    }
+    return "\xEF\xBB\xBF" + text;
+}
+
+Bytes BuildTrailer(const Settings &input) {
+    Settings s = input;
+    const char *const options[] = {"--folder", "", "--startup-message", "--title", "--info"};
+    for (int slot = 0; slot < 5; slot++)
+        s.trailer[slot] = StoredTrailerString(s.trailer[slot], options[slot], s.trailerAsGiven);
     struct Limit {
         const char *option;
         int slot;

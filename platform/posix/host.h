@@ -13,7 +13,12 @@
 //                            "$HOME/.morvik/windows", created when first asked for.
 //   MORVIK_REGISTRY          the registry file (format below). Unset or empty:
 //                            "$HOME/.morvik/registry.txt".
-//   MORVIK_ANSI_CODEPAGE     "1252" (the default) or "932"; anything else means 1252.
+//   MORVIK_ANSI_CODEPAGE     "1252" (the default), "932", or "65001" (UTF-8, as the
+//                            manifest's process code page makes current Windows
+//                            run the stub); anything else means 1252.
+//   MORVIK_OEM_CODEPAGE      the OEM code page of the user's locale: "437" (the
+//                            default; 932 under 932), "737", "850", "852", "866"
+//                            or "932"; anything else means the default.
 //   MORVIK_WINVER_MAJOR      the major version in the low byte of GetVersion
 //                            (0 to 255); the default is 6 (GetVersion reports 6.1).
 //   MORVIK_FAIL_WRITES_AFTER N: once N bytes in total have been written through
@@ -65,10 +70,18 @@
 //
 // Code pages: names passed to the host are converted from the ANSI code page
 // to UTF-8, names coming back from UTF-8 to ANSI; characters the target lacks
-// become '?'. Under 1252, OemToChar/CharToOem convert between code pages 437
-// and 1252 ('?' for characters the target lacks, no best-fit look-alikes).
+// become '?'. Under 1252, OemToChar/CharToOem convert between the locale's OEM
+// code page (437 unless MORVIK_OEM_CODEPAGE says otherwise) and 1252 ('?' for
+// characters the target lacks, no best-fit look-alikes).
 // Under 932 the OEM code page is 932 as well, as on a Japanese Windows, so the
-// OEM/ANSI conversions copy the bytes unchanged.
+// OEM/ANSI conversions copy the bytes unchanged. Under 65001 both code pages
+// are UTF-8 (GetACP and GetOEMCP report 65001), and the OEM/ANSI conversions
+// go through Unicode: a byte that starts no valid UTF-8 character becomes
+// U+FFFD. Under 1252 the OEM code page is the locale's (MORVIK_OEM_CODEPAGE).
+// GetLocaleInfoA/W report the locale's OEM code page (LOCALE_IDEFAULTCODEPAGE)
+// and the ANSI code page Windows pairs with it (LOCALE_IDEFAULTANSICODEPAGE:
+// 1253 for 737, 1250 for 852, 1251 for 866, 932 for 932, else 1252), whatever
+// the process's code pages are.
 //
 // Registry file: UTF-8 text, one value per line, "<key>=<value>", where <key>
 // is the full key path starting with HKEY_CLASSES_ROOT, for example
@@ -115,10 +128,13 @@ void HostFailWritesAfter(long long bytes);
 // returns NULL; 0 switches the failure off.
 void HostFailAllocation(int nth);
 
-// Selects the ANSI code page: 1252 or 932. Returns false (and changes nothing)
-// for any other value.
+// Selects the ANSI code page: 1252, 932 or 65001. Returns false (and changes
+// nothing) for any other value.
 bool HostSetAnsiCodePage(unsigned codePage);
 unsigned HostAnsiCodePage();
+// Selects the OEM code page of the user's locale (see MORVIK_OEM_CODEPAGE);
+// false for a code page not listed there.
+bool HostSetLocaleOemCodePage(unsigned codePage);
 
 // Makes GetModuleFileNameA report this host path instead of /proc/self/exe
 // (still in drive form when a drive link covers it); NULL restores the default.

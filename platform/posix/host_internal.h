@@ -10,8 +10,17 @@
 namespace host {
 
 // Code pages (codepage.cpp).
-unsigned AnsiCodePage();
+unsigned AnsiCodePage();          // the process's: 1252, 932 or 65001
+unsigned OemCodePage();           // the process's
+unsigned LocaleOemCodePage();     // the user locale's, whatever the process runs in
+unsigned LocaleAnsiCodePage();    // the user locale's
 bool IsLeadByte(unsigned char c); // a lead byte of the ANSI code page
+bool KnownCodePage(unsigned page);
+// Between a code page and UTF-8; *invalid / *usedDefault (when given) are set
+// when a byte sequence was not valid, or a character had no form, and became
+// '?' (U+FFFD in UTF-8).
+std::string CodePageToUtf8(unsigned page, const char *text, size_t length, bool *invalid);
+std::string Utf8ToCodePage(unsigned page, const std::string &utf8, bool *usedDefault);
 std::string AnsiToUtf8(const char *ansi, size_t length);
 std::string AnsiToUtf8(const char *ansi);
 std::string Utf8ToAnsi(const std::string &utf8);

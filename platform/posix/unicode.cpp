@@ -1,5 +1,6 @@
-// MultiByteToWideChar and WideCharToMultiByte between UTF-16 and the two
-// byte encodings the stub uses: UTF-8 and the layer's ANSI code page.
+// MultiByteToWideChar and WideCharToMultiByte between UTF-16 and the byte
+// encodings: UTF-8, the process's ANSI and OEM code pages, and any code page
+// the layer knows (codepage.cpp).
 #include "posix/host_internal.h"
 #include "posix/winapi.h"
 
@@ -41,6 +42,13 @@ void EncodeUtf8(unsigned c, std::string &out) {
     }
 }
 
+// CP_ACP and CP_OEMCP stand for the process's code pages.
+UINT Resolve(UINT codePage) {
+    return codePage == CP_ACP     ? host::AnsiCodePage()
+           : codePage == CP_OEMCP ? host::OemCodePage()
+                                  : codePage;
+}
+
 int Deliver(const std::vector<WCHAR> &units, LPWSTR wide, int wideSize) {
     if (wideSize == 0)
         return (int)units.size();
@@ -57,8 +65,18 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
     if (!text || wideSize < 0)
         return 0;
     size_t count = length < 0 ? strlen(text) + 1 : (size_t)length;
-    std::string utf8 =
-        codePage == CP_UTF8 ? std::string(text, count) : host::AnsiToUtf8(text, count);
+    codePage = Resolve(codePage);
+    if (!host::KnownCodePage(codePage))
+        return 0;
+    std::string utf8;
+    if (codePage == CP_UTF8) {
+        utf8.assign(text, count);
+    } else {
+        bool invalid = false;
+        utf8 = host::CodePageToUtf8(codePage, text, count, &invalid);
+        if (invalid && (flags & MB_ERR_INVALID_CHARS))
+            return 0;
+    }
     std::vector<unsigned> points;
     if (!DecodeUtf8((const unsigned char *)utf8.data(), utf8.size(), points)) {
         if (flags & MB_ERR_INVALID_CHARS)
@@ -105,17 +123,15 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLengt
         EncodeUtf8(c, utf8);
     }
     std::string bytes = utf8;
+    codePage = Resolve(codePage);
+    if (!host::KnownCodePage(codePage))
+        return 0;
     if (codePage != CP_UTF8) {
-        // Characters the ANSI code page lacks become '?'.
-        std::string withoutNul = utf8;
-        bool nul = !withoutNul.empty() && withoutNul.back() == 0;
-        if (nul)
-            withoutNul.pop_back();
-        bytes = host::Utf8ToAnsi(withoutNul);
+        // Characters the code page lacks become '?'.
+        bool defaulted = false;
+        bytes = host::Utf8ToCodePage(codePage, utf8, &defaulted);
         if (usedDefault)
-            *usedDefault = host::AnsiToUtf8(bytes.c_str(), bytes.size()) != withoutNul;
-        if (nul)
-            bytes.push_back(0);
+            *usedDefault = defaulted;
     } else if (usedDefault) {
         *usedDefault = FALSE;
     }

@@ -209,6 +209,19 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,
                                int size, LPCSTR defaultChar, LPBOOL usedDefault);
 
+UINT WINAPI GetACP(void);
+UINT WINAPI GetOEMCP(void);
+
+typedef DWORD LCID;
+typedef DWORD LCTYPE;
+#define LOCALE_USER_DEFAULT 0x0400
+#define LOCALE_SYSTEM_DEFAULT 0x0800
+#define LOCALE_IDEFAULTCODEPAGE 0x0000000B
+#define LOCALE_IDEFAULTANSICODEPAGE 0x00001004
+#define LOCALE_RETURN_NUMBER 0x20000000
+int WINAPI GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size);
+int WINAPI GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int size);
+
 BOOL WINAPI OemToCharA(LPCSTR from, LPSTR to);
 BOOL WINAPI CharToOemA(LPCSTR from, LPSTR to);
 BOOL WINAPI OemToCharBuffA(LPCSTR from, LPSTR to, DWORD length);
