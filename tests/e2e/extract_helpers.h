@@ -246,6 +246,21 @@ inline std::string WindowsForm(const std::string &hostPath) {
     return out;
 }
 
+// Python's zipfile, the way an application would use it: every folder and
+// file of the current folder, in a stable order, with the method that
+// ZIP_METHOD names (0 stored, 8 deflated).
+const char kPythonZip[] = "TZ=UTC python3 - {zip} <<'EOF'\n"
+                          "import os, sys, zipfile\n"
+                          "method = int(os.environ.get('ZIP_METHOD', '8'))\n"
+                          "with zipfile.ZipFile(sys.argv[1], 'w', method) as z:\n"
+                          "    for root, dirs, files in os.walk('.'):\n"
+                          "        dirs.sort()\n"
+                          "        for d in dirs:\n"
+                          "            z.write(os.path.join(root, d))\n"
+                          "        for f in sorted(files):\n"
+                          "            z.write(os.path.join(root, f))\n"
+                          "EOF\n";
+
 inline test::Environment WithUtc(test::Environment env) {
     env["TZ"] = "UTC";
     return env;

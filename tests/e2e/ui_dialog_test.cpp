@@ -699,6 +699,12 @@ TEST(UiMainDialog, AboutAndHelpTexts) {
                                   0),
               0u)
         << boxes[0].text;
+    const std::string rights = test::InAnsi("\n\nCopyright (c) Quillvale Data Works, Zürich. All "
+                                            "rights reserved.");
+    EXPECT_EQ(
+        boxes[0].text.substr(boxes[0].text.size() - std::min(boxes[0].text.size(), rights.size())),
+        rights)
+        << "the About text's u-umlaut in the ANSI code page";
     EXPECT_EQ(boxes[1].text,
               "To unzip all files in setup.exe press the \"Unzip\" button. Files will be unzipped "
               "to the folder specified in the \"Unzip To Folder\" field. This folder will be "

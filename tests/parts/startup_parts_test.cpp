@@ -135,12 +135,20 @@ TEST_F(StartupParts, ParseCommandLineRefusesAFolderLongerThan260) {
 // ---- the message table ----------------------------------------------------------------------
 
 TEST_F(StartupParts, MessageTableTextsAndTemplate) {
-    // Each text ends at the byte before the next offset.
+    // Each text ends at the byte before the next offset. The texts stand
+    // where the table has them; where they were put into UTF-8 they have
+    // moved, the About text having grown by one byte (its u-umlaut).
     for (int id = 0; id <= 50; ++id) {
-        EXPECT_EQ(MessageText(id), (char *)messageTable + MessageOffsets[id]);
-        EXPECT_EQ(strlen(MessageText(id)) + 1, MessageOffsets[id + 1] - MessageOffsets[id])
+        EXPECT_EQ(MessageText(id), (char *)messageTable + messageOffsets[id]);
+        EXPECT_EQ(strlen(MessageText(id)) + 1, messageOffsets[id + 1] - messageOffsets[id])
             << "message " << id;
     }
+    const uint32_t growth = test::AnsiCodePage() == 65001 ? 2 : 0; // messages 42 and 43
+    EXPECT_EQ(messageOffsets[MSG_MAIN_DIALOG], MessageOffsets[MSG_MAIN_DIALOG] + growth);
+    EXPECT_NE(strstr(MessageText(MSG_ABOUT),
+                     test::InAnsi("Copyright (c) Quillvale Data Works, Zürich.").c_str()),
+              nullptr)
+        << "the OEM u-umlaut in the ANSI code page";
     EXPECT_STREQ(MessageText(43), MessageText(42));
     EXPECT_NE(strstr(MessageText(42), "Morvik Self-Extractor"), nullptr) << MessageText(42);
     EXPECT_EQ(strncmp(MessageText(26), "Morvik not found on your system.\n\n", 34), 0);
@@ -208,12 +216,19 @@ TEST_F(StartupParts, MessageTableTextsAndTemplate) {
 
     // The guard bytes survived; the 1024 bytes start-up copies from id 51
     // end inside the zero-filled tail of the block.
-    EXPECT_EQ(messageTable[MESSAGE_GUARD_OFFSET], 0xDE);
-    EXPECT_EQ(messageTable[MESSAGE_GUARD_OFFSET + 1], 0xAD);
+    EXPECT_EQ(messageTable[MESSAGE_GUARD_OFFSET + growth], 0xDE);
+    EXPECT_EQ(messageTable[MESSAGE_GUARD_OFFSET + growth + 1], 0xAD);
     EXPECT_LE(InflatedMessageTableSize, (uint32_t)MESSAGE_GUARD_OFFSET);
     EXPECT_LE(MessageOffsets[MSG_MAIN_DIALOG] + MAIN_DIALOG_COPY, (uint32_t)MESSAGE_GUARD_OFFSET);
-    for (uint32_t at = InflatedMessageTableSize; at < MESSAGE_GUARD_OFFSET; ++at)
+    for (uint32_t at = InflatedMessageTableSize + growth; at < MESSAGE_GUARD_OFFSET + growth; ++at)
         ASSERT_EQ(messageTable[at], 0) << "offset " << at;
+}
+
+// The byte of the table that the inflated table holds at `at`, at or behind
+// the template: where the texts were put into UTF-8, it has moved with the
+// template.
+uint8_t TableByteBehindTexts(uint32_t at) {
+    return (uint8_t)MessageText(MSG_MAIN_DIALOG)[at - MessageOffsets[MSG_MAIN_DIALOG]];
 }
 
 std::string RawDeflate(const std::string &data) {
@@ -250,7 +265,7 @@ TEST_F(StartupParts, MessageTableFromOtherStreams) {
     const std::string real =
         RawInflate(CompressedMessageTable, CompressedMessageTableSize, InflatedMessageTableSize);
     // A character above 0x7F in a text is converted from OEM (437) to ANSI
-    // (1252); the same byte behind the texts is not.
+    // (1252, or UTF-8); the same byte behind the texts is not.
     std::string marked = real;
     marked[MessageOffsets[MSG_NO_FOLDER]] = (char)0x81; // OEM u-umlaut
     marked[InflatedMessageTableSize - 1] = (char)0x81;
@@ -272,9 +287,9 @@ TEST_F(StartupParts, MessageTableFromOtherStreams) {
         {"far past the block", &far, true, nullptr},
         {"OEM characters in the texts", &marks, false,
          [] {
-             EXPECT_EQ((uint8_t)MessageText(MSG_NO_FOLDER)[0], 0xFC) << "ANSI u-umlaut";
-             EXPECT_STREQ(MessageText(MSG_NO_FOLDER) + 1, "o folder specified.");
-             EXPECT_EQ(messageTable[InflatedMessageTableSize - 1], 0x81) << "not converted";
+             EXPECT_EQ(MessageText(MSG_NO_FOLDER), test::InAnsi("üo folder specified."))
+                 << "ANSI u-umlaut";
+             EXPECT_EQ(TableByteBehindTexts(InflatedMessageTableSize - 1), 0x81) << "not converted";
          }},
         // Decoded bytes reach the block only through a window flush, and the
         // table is smaller than one window: an early stop leaves it all zero.
@@ -304,8 +319,8 @@ TEST_F(StartupParts, MessageTableFromOtherStreams) {
         EXPECT_EQ(code, 0);
         EXPECT_TRUE(HostBoxes().empty());
         ASSERT_NE(messageTable, nullptr);
-        EXPECT_EQ(messageTable[MESSAGE_GUARD_OFFSET], 0xDE);
-        EXPECT_EQ(messageTable[MESSAGE_GUARD_OFFSET + 1], 0xAD);
+        EXPECT_EQ(TableByteBehindTexts(MESSAGE_GUARD_OFFSET), 0xDE);
+        EXPECT_EQ(TableByteBehindTexts(MESSAGE_GUARD_OFFSET + 1), 0xAD);
         row.check();
     }
 }

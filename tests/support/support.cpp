@@ -288,3 +288,66 @@ std::vector<TranscriptBox> TranscriptBoxes(const std::string &transcript) {
 }
 
 } // namespace test
+
+namespace test {
+
+unsigned AnsiCodePage() {
+    const char *value = getenv("MORVIK_ANSI_CODEPAGE");
+    return value && std::string(value) == "65001" ? 65001 : 1252;
+}
+
+namespace {
+
+// Code page 1252 from 0x80 to 0x9F; the other bytes are Latin-1.
+const unsigned kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+unsigned Cp1252Char(unsigned char b) {
+    return b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b;
+}
+
+void AppendUtf8(std::string &out, unsigned c) {
+    if (c < 0x80) {
+        out += (char)c;
+    } else if (c < 0x800) {
+        out += (char)(0xC0 | c >> 6);
+        out += (char)(0x80 | (c & 0x3F));
+    } else {
+        out += (char)(0xE0 | c >> 12);
+        out += (char)(0x80 | (c >> 6 & 0x3F));
+        out += (char)(0x80 | (c & 0x3F));
+    }
+}
+
+} // namespace
+
+std::string Cp1252ToUtf8(const std::string &bytes) {
+    std::string out;
+    for (unsigned char b : bytes)
+        AppendUtf8(out, Cp1252Char(b));
+    return out;
+}
+
+std::string InAnsi(const std::string &utf8) {
+    if (AnsiCodePage() == 65001)
+        return utf8;
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char lead = (unsigned char)utf8[i];
+        size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned c = n == 1 ? lead : n == 2 ? lead & 0x1F : n == 3 ? lead & 0x0F : lead & 0x07;
+        for (size_t k = 1; k < n && i + k < utf8.size(); k++)
+            c = c << 6 | ((unsigned char)utf8[i + k] & 0x3F);
+        char byte = '?';
+        for (unsigned b = 0; b < 256; b++)
+            if (Cp1252Char((unsigned char)b) == c)
+                byte = (char)b;
+        out += byte;
+        i += n;
+    }
+    return out;
+}
+
+} // namespace test

@@ -78,6 +78,18 @@ struct TranscriptBox {
 // Every message box of a run, in order.
 std::vector<TranscriptBox> TranscriptBoxes(const std::string &transcript);
 
+// The ANSI code page the stub runs in during this test: MORVIK_ANSI_CODEPAGE
+// (CTest runs the name and text tests under 1252 and 65001), else 1252.
+unsigned AnsiCodePage();
+// Bytes read in code page 1252 (its five undefined bytes standing for the C1
+// controls of the same value), as UTF-8: how the stored bytes of a name look
+// on the native host when the stub keeps them under 1252.
+std::string Cp1252ToUtf8(const std::string &bytes);
+// UTF-8 text in the stub's ANSI code page, as a user's typing or a box's
+// text reaches it: as it is under 65001; under 1252 every character 1252
+// lacks becomes '?'.
+std::string InAnsi(const std::string &utf8);
+
 const char *StubPath();
 const char *PackPath();
 std::string SourceDir();
