@@ -210,3 +210,71 @@ TEST(ExtractDecrypt, MissingOrWrongPasswordEndsTheRunAtTheMember) {
 }
 
 } // namespace
+
+namespace {
+
+// A password is the bytes the archiver hashed. Info-ZIP zip hashes the bytes
+// of its -P argument as given: UTF-8 from a UTF-8 terminal, code page 1252
+// bytes from a 1252 one. 7-Zip refuses to make a ZIP archive whose password
+// goes beyond ASCII (E_INVALIDARG), for ZipCrypto and AES alike. The stub
+// hashes what the user typed, in the process code page, unchanged: UTF-8
+// where that is 65001, 1252 bytes where it is 1252.
+TEST(PasswordsInAnyScript, ReachTheDecryptionInTheProcessCodePage) {
+    std::string dir = test::TempDir("passwords");
+    RemovedIfPassed cleanup{dir};
+    WriteTree(dir + "/src", {{"secret.txt", "behind a password\n"}}, kSourceTime);
+
+    test::ProcessResult refused = test::Run(
+        {"sh", "-c", "cd src && LC_ALL=C.UTF-8 7z a -tzip -pпароль ../7z.zip secret.txt"}, {}, dir);
+    EXPECT_NE(refused.exitCode, 0) << "7-Zip made a ZIP archive with a non-ASCII password";
+    EXPECT_NE((refused.out + refused.err).find("E_INVALIDARG"), std::string::npos)
+        << refused.out << refused.err;
+
+    struct Case {
+        const char *label;
+        std::string hashed; // the bytes Info-ZIP zip was given
+        std::string typed;  // the characters the user types (UTF-8)
+        bool opensUnder1252, opensUnder65001;
+    } cases[] = {
+        {"Cyrillic, UTF-8 terminal", "пароль", "пароль", false, true},
+        {"Latin, UTF-8 terminal", "café", "café", false, true},
+        {"Latin, 1252 terminal", "caf\xe9", "café", true, false},
+        {"ASCII", "secret", "secret", true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        bool opens = test::AnsiCodePage() == 65001 ? c.opensUnder65001 : c.opensUnder1252;
+        std::string typed = test::InAnsi(c.typed);
+        // The encryption header is random: make the archive again until a
+        // password that does not open it fails the check byte too.
+        std::string zip = dir + "/archive.zip", bytes;
+        for (int attempt = 0;; attempt++) {
+            test::Run({"rm", "-f", zip});
+            test::MakeArchive("TZ=UTC LC_ALL=C zip -q -r -P '" + c.hashed + "' {zip} .", dir + "/src",
+                              zip);
+            bytes = test::ReadFile(zip);
+            const LocalRecord member = ReadLayout(bytes).locals.at(0);
+            if (opens || DecryptedCheckByte(bytes, member, typed) != CheckByte(member))
+                break;
+            ASSERT_LT(attempt, 5);
+        }
+        const LocalRecord member = ReadLayout(bytes).locals.at(0);
+        EXPECT_EQ(DecryptedCheckByte(bytes, member, c.hashed), CheckByte(member))
+            << "fixture: zip hashed other bytes";
+
+        std::string out = dir + "/out-" + std::to_string(&c - cases);
+        test::PackOrFail(zip, dir + "/package", {"--encrypted"});
+        test::StubRun run =
+            RunInDialog(dir + "/package", out,
+                        PasswordSteps(typed) + (opens ? CompletedSteps(1)
+                                                      : ErrorStep("Incorrect password specified")));
+        EXPECT_CLEAN_RUN(run);
+        if (opens)
+            EXPECT_TREE(
+                out, (std::map<std::string, std::string>{{"secret.txt", "behind a password\n"}}));
+        else
+            EXPECT_TRUE(Tree(out).empty()) << run.transcript;
+    }
+}
+
+} // namespace

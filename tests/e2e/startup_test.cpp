@@ -107,6 +107,62 @@ TEST(StartupInfo, InfoWordAndIncompletePackage) {
     }
 }
 
+// ---- texts of the trailer in any script -----------------------------------------------------
+
+// The builder stores non-ASCII trailer strings as UTF-8 behind the UTF-8
+// mark: in UTF-8 (code page 65001) they show as given, in 1252 with '?' for
+// the characters 1252 lacks. The ANSI bytes of a package made before (or
+// with --trailer-text=as-given) show as ANSI text in both.
+TEST(TextsInTheTrailer, ShowInTheProcessCodePage) {
+    const std::string info = "Café — 表だよ, Документы, Έγγραφα 😀";
+    const std::string message = "Привет, Καλημέρα!";
+    const std::string title = "Установка — ελληνικά";
+    std::string made = Package(
+        {"--info=" + info, "--startup-message=" + message, "--custom-title", "--title=" + title});
+    std::string legacy = Package({"--trailer-text=as-given", "--info=Caf\xe9 r\xe9sum\xe9"});
+    struct Row {
+        const char *name;
+        std::string package;
+        std::vector<std::string> args;
+        std::string script;
+        std::string text, caption; // of the one box shown
+    } rows[] = {
+        {"-info", made, {"-info"}, "box ok \"\" -> ok\n", test::InAnsi(info), kTitle},
+        {"start-up message under the custom title",
+         made,
+         {},
+         std::string("box ok \"\" -> ok\n") + kCloseDialog,
+         test::InAnsi(message),
+         test::InAnsi(title)},
+        {"ANSI bytes",
+         legacy,
+         {"-info"},
+         "box ok \"\" -> ok\n",
+         test::InAnsi("Café résumé"),
+         kTitle},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        test::StubRun run = test::RunStub(row.package, row.args, row.script);
+        EXPECT_EQ(run.process.exitCode, 0) << run.transcript;
+        std::vector<ShownBox> boxes = Boxes(run.transcript);
+        ASSERT_EQ(boxes.size(), 1u) << run.transcript;
+        EXPECT_EQ(boxes[0].text, row.text);
+        EXPECT_EQ(boxes[0].caption, row.caption);
+    }
+
+    // The folder of the trailer reaches the file system with its characters
+    // (in 1252, a '?' for each that 1252 lacks).
+    std::string out = test::TempDir("trailer-folder");
+    const std::string folder = "Документы café";
+    std::string autoPackage = Package({"--auto", "--folder=" + out + "/" + folder});
+    test::StubRun run = test::RunStub(autoPackage, {}, "");
+    EXPECT_EQ(run.process.exitCode, 0) << run.transcript;
+    std::string landed =
+        test::AnsiCodePage() == 65001 ? folder : test::Cp1252ToUtf8(test::InAnsi(folder));
+    EXPECT_EQ(test::ListTree(out).count(landed + "/"), 1u) << run.transcript;
+}
+
 // ---- the start-up message -------------------------------------------------------------------
 
 TEST(StartupMessage, ButtonsAnswersAndCaption) {

@@ -122,4 +122,82 @@ TEST_F(CodePageTest, Utf8ConversionsUnder932) {
     EXPECT_EQ(HostAnsiToUtf8("x\x81"), "x?") << "a lone lead byte";
 }
 
+TEST_F(CodePageTest, Under65001BothCodePagesAreUtf8) {
+    ASSERT_TRUE(HostSetAnsiCodePage(65001));
+    EXPECT_EQ(GetACP(), 65001u);
+    EXPECT_EQ(GetOEMCP(), 65001u);
+    // OEM to ANSI goes through Unicode, as Windows does it: UTF-8 stays, a
+    // byte that starts no character becomes U+FFFD, cut to the length.
+    char text[] = "\xe8\xa1\xa8 caf\x82";
+    char out[sizeof text + 4] = {};
+    ASSERT_TRUE(OemToCharA(text, out));
+    EXPECT_STREQ(out, "\xe8\xa1\xa8 caf\xef\xbf\xbd");
+    char buffer[] = "caf\x82 x";
+    ASSERT_TRUE(OemToCharBuffA(buffer, buffer, 6));
+    EXPECT_EQ(std::string(buffer, 6), std::string("caf\xef\xbf\xbd", 6));
+    EXPECT_EQ(HostAnsiToUtf8("\xe8\xa1\xa8.txt"), "\xe8\xa1\xa8.txt") << "names pass as they are";
+    const char *p = "\xe8\xa1\xa8";
+    EXPECT_EQ(CharNextA(p), p + 1) << "no lead bytes in UTF-8";
+}
+
+TEST_F(CodePageTest, TheLocaleKeepsItsOwnCodePages) {
+    struct Case {
+        const char *oemSetting;
+        unsigned ansi, oem, localeAnsi;
+    } cases[] = {
+        {nullptr, 1252, 437, 1252}, {"866", 1252, 866, 1251},  {"737", 65001, 737, 1253},
+        {"850", 65001, 850, 1252},  {"123", 65001, 437, 1252}, // not a code page the layer knows:
+                                                               // the default
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.oemSetting ? c.oemSetting : "unset");
+        if (c.oemSetting)
+            SetEnv("MORVIK_OEM_CODEPAGE", c.oemSetting);
+        else
+            unsetenv("MORVIK_OEM_CODEPAGE");
+        HostReset();
+        ASSERT_TRUE(HostSetAnsiCodePage(c.ansi));
+        DWORD number = 0;
+        ASSERT_EQ(GetLocaleInfoW(LOCALE_USER_DEFAULT,
+                                 LOCALE_IDEFAULTCODEPAGE | LOCALE_RETURN_NUMBER, (LPWSTR)&number,
+                                 sizeof number / sizeof(WCHAR)),
+                  2);
+        EXPECT_EQ(number, c.oem);
+        ASSERT_EQ(GetLocaleInfoW(LOCALE_USER_DEFAULT,
+                                 LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                                 (LPWSTR)&number, sizeof number / sizeof(WCHAR)),
+                  2);
+        EXPECT_EQ(number, c.localeAnsi);
+        char digits[8];
+        ASSERT_EQ(
+            GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_IDEFAULTCODEPAGE, digits, sizeof digits),
+            (int)std::to_string(c.oem).size() + 1);
+        EXPECT_EQ(digits, std::to_string(c.oem));
+        EXPECT_EQ(GetOEMCP(), c.ansi == 65001 ? 65001u : c.oem);
+    }
+    unsetenv("MORVIK_OEM_CODEPAGE");
+}
+
+TEST_F(CodePageTest, WideConversionsInAnyCodePageTheLayerKnows) {
+    WCHAR wide[16];
+    ASSERT_EQ(MultiByteToWideChar(866, 0, "\x8f\xe0", 2, wide, 16), 2);
+    EXPECT_EQ(wide[0], 0x041F); // П
+    EXPECT_EQ(wide[1], 0x0440); // р
+    ASSERT_EQ(MultiByteToWideChar(437, 0, "\xb0", 1, wide, 16), 1);
+    EXPECT_EQ(wide[0], 0x2591); // ░
+    char bytes[16];
+    BOOL usedDefault = FALSE;
+    ASSERT_EQ(WideCharToMultiByte(1252, 0, wide, 1, bytes, sizeof bytes, NULL, &usedDefault), 1);
+    EXPECT_EQ(bytes[0], '?');
+    EXPECT_TRUE(usedDefault) << "1252 has no shade block";
+    EXPECT_EQ(MultiByteToWideChar(12345, 0, "x", 1, wide, 16), 0) << "an unknown code page";
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "caf\xe9", 4, wide, 16), 0);
+    // CP_OEMCP follows the process: 437 under 1252, UTF-8 under 65001.
+    ASSERT_EQ(MultiByteToWideChar(CP_OEMCP, 0, "\x82", 1, wide, 16), 1);
+    EXPECT_EQ(wide[0], 0x00E9);
+    ASSERT_TRUE(HostSetAnsiCodePage(65001));
+    ASSERT_EQ(MultiByteToWideChar(CP_OEMCP, 0, "\xc3\xa9", 2, wide, 16), 1);
+    EXPECT_EQ(wide[0], 0x00E9);
+}
+
 } // namespace

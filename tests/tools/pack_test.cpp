@@ -593,6 +593,54 @@ TEST_F(MorvikPackTest, FillsTheHeaderAndAppendsTrailerAndArchive) {
     EXPECT_EQ(check.out, "4\n");
 }
 
+TEST_F(MorvikPackTest, NonAsciiTrailerStringsAreUtf8BehindTheMark) {
+    const fs::path stub = StubFile(FakeStub(kStubSize, kHeaderAt));
+    const fs::path zip = PythonZip("in.zip", {{"a.txt", 100, true}});
+    const fs::path out = dir / "setup.exe";
+    const std::string mark = "\xEF\xBB\xBF";
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        std::string trailer; // the five strings with their terminators
+    } cases[] = {
+        {"UTF-8 text behind the mark, ASCII as it is",
+         {"--folder=C:\\Документы", "--title=Demo", "--info=表だよ 😀"},
+         mark + "C:\\Документы" + '\0' + '\0' + '\0' + "Demo" + '\0' + mark + "表だよ 😀" + '\0'},
+        {"the mark counts toward the limit",
+         {"--title=" + std::string(59, 't') + "é"},
+         std::string("\0\0\0", 3) + mark + std::string(59, 't') + "é" + '\0' + '\0'},
+        {"as given: the bytes, whatever they are",
+         {"--trailer-text=as-given", "--info=Caf\xe9", "--title=表"},
+         std::string("\0\0\0", 3) + "表" + '\0' + "Caf\xe9" + '\0'},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = {"--stub", stub, "--zip", zip, "--out", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Outcome o = Pack(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        const Bytes package = ReadAll(out);
+        EXPECT_EQ(Slice(package, kStubSize, kStubSize + c.trailer.size()),
+                  Bytes(c.trailer.begin(), c.trailer.end()));
+        EXPECT_EQ(HeaderAt(package, kHeaderAt).archiveOffset, kStubSize + c.trailer.size());
+    }
+    struct Refusal {
+        std::string arg, error;
+    } refusals[] = {
+        {"--info=Caf\xe9", "--info is not UTF-8 text"},
+        {"--title=" + std::string(60, 't') + "é", "--title is 65 characters long; at most 64"},
+        {"--trailer-text=latin1", "--trailer-text is utf8 or as-given"},
+    };
+    for (const Refusal &r : refusals) {
+        SCOPED_TRACE(r.arg);
+        fs::remove(out);
+        Outcome o = Pack({"--stub", stub, "--zip", zip, "--out", out, r.arg});
+        EXPECT_NE(o.status, 0);
+        EXPECT_NE(o.err.find(r.error), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
 TEST_F(MorvikPackTest, EachOptionFlagSetsItsBit) {
     const fs::path stub = StubFile(FakeStub(kStubSize, kHeaderAt));
     const fs::path zip = PythonZip("in.zip", {{"a.txt", 100, true}});
@@ -953,6 +1001,8 @@ TEST_F(MorvikPackTest, HelpDescribesEveryOption) {
                                "--title=",
                                "--info=",
                                "--no-trailer",
+                               "--trailer-text=utf8",
+                               "--trailer-text=as-given",
                                "--crc",
                                "--incomplete",
                                "--volume-sizes=",
