@@ -10,7 +10,7 @@ if [[ "${1:-}" == "--windows" ]]; then
   # Both Windows stubs are built everywhere; 64-bit Wine runs on every x86-64
   # machine, 32-bit Wine only where the kernel runs 32-bit programs.
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 xvfb xdotool
-             imagemagick openssl osslsigncode)
+             imagemagick openssl osslsigncode locales)
   if probe=$("$(dirname "$0")/runs-32bit.sh"); then
     packages+=(wine32)
   else
@@ -31,4 +31,17 @@ if ((${#missing[@]})); then
   [[ $(id -u) -ne 0 ]] && SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+if [[ "${1:-}" == "--windows" ]]; then
+  # Wine takes its locale, and with it the OEM code page that reads DOS-made
+  # names, from LC_ALL; it needs the locale generated to name files in UTF-8.
+  for locale in en_US ru_RU; do
+    if ! locale -a | grep -qix "$locale.utf8"; then
+      SUDO=""
+      [[ $(id -u) -ne 0 ]] && SUDO=sudo
+      echo "generating the locale $locale.UTF-8"
+      $SUDO localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
+    fi
+  done
 fi

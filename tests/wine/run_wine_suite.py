@@ -634,20 +634,40 @@ class Suite:
         check(not os.path.exists(unused), "the trailer's folder was used, not the command line's")
         return f"{n} files (stored and deflated) from Python zipfile, /AUTO over --folder"
 
+    # Names in any script, as 7-Zip and Python's zipfile flag them as UTF-8.
+    SCRIPT_NAMES = ["caf\u00e9.txt", "\u00fcber/Stra\u00dfe.txt", "\u65e5\u672c.txt",
+                    "\u8868\u3060\u3088/\u4e00\u89a7\u8868.txt",
+                    "\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b/"
+                    "\u043e\u0442\u0447\u0451\u0442.txt",
+                    "\u0388\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1/"
+                    "\u03b1\u03c1\u03c7\u03b5\u03af\u03bf.txt",
+                    "\U0001f600 smile/\U0001f389.txt"]
+    # DOS-made names (Info-ZIP zip given the bytes, no UTF-8 flag): the OEM
+    # code page of the locale reads them.
+    DOS_NAMES = {"437": (b"r\x82sum\x82/na\x8bve.txt", b"\xb0grid.txt"),
+                 "866": (b"\x8e\xe2\xe7\xf1\xe2\xeb/\x8f\xe0\xa8\xa2\xa5\xe2.txt",)}
+    LOCALES = {"437": "en_US.UTF-8", "866": "ru_RU.UTF-8"}
+
+    def written_names(self, out):
+        written = set()
+        for folder, _, files in os.walk(out):
+            for f in files:
+                written.add(os.path.relpath(os.path.join(folder, f), out).replace(os.sep, "/"))
+        return written
+
     def case_utf8_names(self):
-        """Names flagged as UTF-8 (7-Zip, Python zipfile) land with their real
-        characters where the ANSI code page has them; a name with a character
-        it lacks keeps its stored bytes, read in the ANSI code page."""
+        """The stub runs in UTF-8 (its manifest's process code page): names
+        flagged as UTF-8 (7-Zip, Python zipfile) land with their real
+        characters, folders and files, in any script; DOS-made names are read
+        in the OEM code page of the user's locale (437 for en_US, 866 for
+        ru_RU)."""
         d = self.new_case_dir("utf8_names")
         tree = os.path.join(d, "tree")
-        names = ["caf\u00e9.txt", "\u00fcber/Stra\u00dfe.txt", "\u65e5\u672c.txt"]
-        for index, name in enumerate(names):
+        for index, name in enumerate(self.SCRIPT_NAMES):
             path = os.path.join(tree, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(f"member {index}\n".encode())
-        cjk_as_stored = "\u65e5\u672c.txt".encode("utf-8").decode("cp1252", errors="replace")
-        expected = {"caf\u00e9.txt", "\u00fcber/Stra\u00dfe.txt", cjk_as_stored}
         notes = []
         for tool in ("7z", "zipfile"):
             archive = os.path.join(d, f"{tool}.zip")
@@ -655,23 +675,49 @@ class Suite:
                 sevenzip_archive(tree, archive)
             else:
                 with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
-                    for name in names:
+                    for name in self.SCRIPT_NAMES:
                         z.write(os.path.join(tree, name), name)
-            flagged = [m.filename for m in archive_members(archive) if m.flag_bits & 0x800]
-            check(len(flagged) >= 3, f"fixture: {tool} flagged only {flagged} as UTF-8")
+            members = [m for m in archive_members(archive) if not m.is_dir()]
+            check(all(m.flag_bits & 0x800 for m in members),
+                  f"fixture: {tool} did not flag every name as UTF-8")
             package = self.pack(archive, os.path.join(d, f"{tool}.exe"))
             out = self.fresh_output(f"utf8 {tool}")
             rc = self.finish(self.start_wine(package, "-auto", f"C:\\utf8 {tool}"))
             check(rc == 0, f"exit code {rc}, expected 0")
-            written = set()
-            for folder, _, files in os.walk(out):
-                for f in files:
-                    written.add(os.path.relpath(os.path.join(folder, f), out).replace(os.sep, "/"))
-            check(written == expected, f"{tool}: names written {sorted(written)}, "
-                  f"expected {sorted(expected)}")
-            with open(os.path.join(out, "\u00fcber/Stra\u00dfe.txt"), "rb") as f:
-                check(f.read() == b"member 1\n", f"{tool}: content of \u00fcber/Stra\u00dfe.txt")
+            written = self.written_names(out)
+            check(written == set(self.SCRIPT_NAMES), f"{tool}: names written {sorted(written)}, "
+                  f"expected {sorted(self.SCRIPT_NAMES)}")
+            for index, name in enumerate(self.SCRIPT_NAMES):
+                with open(os.path.join(out, name), "rb") as f:
+                    check(f.read() == f"member {index}\n".encode(), f"{tool}: content of {name}")
             notes.append(f"{tool}: {len(written)} names")
+
+        available = run_tool(["locale", "-a"]).lower().replace("utf-8", "utf8").split()
+        for page, names in self.DOS_NAMES.items():
+            locale = self.LOCALES[page]
+            check(locale.lower().replace("utf-8", "utf8") in available,
+                  f"the locale {locale} is not generated (scripts/install-deps.sh makes it)")
+            dos = os.path.join(d, f"dos{page}")
+            for index, raw in enumerate(names):
+                path = os.path.join(dos.encode(), raw)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "wb") as f:
+                    f.write(f"dos {index}\n".encode())
+            archive = os.path.join(d, f"dos{page}.zip")
+            run_tool(["zip", "-q", "-r", os.path.abspath(archive), "."], cwd=dos,
+                     env=dict(os.environ, LC_ALL="C"))
+            check(not any(m.flag_bits & 0x800 for m in archive_members(archive)),
+                  f"fixture: Info-ZIP zip flagged a code page {page} name as UTF-8")
+            package = self.pack(archive, os.path.join(d, f"dos{page}.exe"))
+            out = self.fresh_output(f"dos {page}")
+            env = dict(self.env, LC_ALL=locale, LANG=locale)
+            rc = self.finish(self.start_wine(package, "-auto", f"C:\\dos {page}", env=env))
+            check(rc == 0, f"exit code {rc}, expected 0")
+            expected = {raw.decode(f"cp{page}") for raw in names}
+            written = self.written_names(out)
+            check(written == expected, f"code page {page} under {locale}: names written "
+                  f"{sorted(written)}, expected {sorted(expected)}")
+            notes.append(f"cp{page} under {locale}: {len(written)} names")
         return ", ".join(notes)
 
     def case_info_box(self):
@@ -898,6 +944,8 @@ class Suite:
         check(len(levels) == 1, f"{len(levels)} requestedExecutionLevel elements")
         check(levels[0].get("level") == "asInvoker", f"execution level {levels[0]}")
         check(levels[0].get("uiAccess", "false") == "false", f"uiAccess {levels[0]}")
+        pages = [e.text for e in root.iter() if e.tag.endswith("}activeCodePage")]
+        check(pages == ["UTF-8"], f"process code page {pages}, expected UTF-8")
         identity = [e.attrib for e in root.iter() if e.tag.endswith("}assemblyIdentity")]
         architecture = {0x14C: "x86", 0x8664: "amd64"}[self.kind.machine]
         check(identity and identity[0].get("processorArchitecture") == architecture,
@@ -1086,10 +1134,16 @@ class Suite:
         check((left, top) == want,
               f"{what} at {(left, top)} ({width}x{height}), centred on {screen} is {want}")
 
+    # The default folder of the screenshots' package: the dialog shows its
+    # characters (the builder stores it as UTF-8 behind the UTF-8 mark).
+    # (Cyrillic and Greek: the prefix's dialog font has no CJK glyphs.)
+    SHOTS_FOLDER = ("C:\\shots \u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b "
+                    "\u0388\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1")
+
     def case_dialog_screenshots(self):
         d, tree, archive = self.fixture("screenshots", 11, "infozip", "shots.zip", "-D", "-P", "pw")
         package = self.pack(archive, os.path.join(d, "setup.exe"), "--encrypted",
-                            "--folder=C:\\shots out")
+                            f"--folder={self.SHOTS_FOLDER}")
         desktop = "morvik"
         proc = self.start_wine("explorer", f"/desktop={desktop},"
                                f"{VIRTUAL_DESKTOP[0]}x{VIRTUAL_DESKTOP[1]}", package)
@@ -1106,6 +1160,8 @@ class Suite:
             check(not controls[201]["visible"], "the meter (201) is visible at opening")
             check(controls[109]["visible"] and controls[109]["text"] == "",
                   f"status line at opening: {controls[109]}")
+            check(controls[106]["text"] == self.SHOTS_FOLDER,
+                  f"the folder field shows {controls[106]['text']!r}, not {self.SHOTS_FOLDER!r}")
             notes.append(os.path.relpath(
                 self.screenshot(f"main_dialog-{self.kind.tag}.png", main["rect"]), self.artifacts))
 
@@ -1123,7 +1179,7 @@ class Suite:
             self.finish(proc)
         finally:
             self.kill(proc)
-        check(not os.path.exists(os.path.join(self.drive_c, "shots out")),
+        check(not os.path.exists(os.path.join(self.drive_c, self.SHOTS_FOLDER[3:])),
               "files were extracted although the password was cancelled")
         return f"centred on {VIRTUAL_DESKTOP[0]}x{VIRTUAL_DESKTOP[1]}, meter hidden; " + \
             ", ".join(notes)
