@@ -18,6 +18,8 @@ const char unsafeMemberNameText[] =
     "onto a device. Morvik Self-Extractor cannot process this\nZip file.";
 const char folderTooLongText[] =
     "The folder given on the command line is longer than 260 characters.";
+const char selectedFolderTooLongText[] =
+    "The selected folder is too long, please choose a shorter folder.";
 const char pathTooLongText[] =
     "Zip contains the file name \"%s\", which is too long for the unzip folder. Choose a "
     "shorter folder and unzip again.";

@@ -68,7 +68,16 @@ static BOOL OnUnzip(HWND dialog) {
     EnableWindow(unzipButton, FALSE);
 
     overwriteWithoutPrompt = SendDlgItemMessageA(dialog, CTL_OVERWRITE, BM_GETCHECK, 0, 0) != 0;
-    GetDlgItemTextA(dialog, CTL_FOLDER, unzipFolder, FOLDER_BUFFER_SIZE);
+    // The field takes 260 characters; in UTF-8 they may need more bytes than
+    // the folder buffer holds, and a folder cut short would be another one.
+    char typed[4 * FOLDER_BUFFER_SIZE];
+    GetDlgItemTextA(dialog, CTL_FOLDER, typed, sizeof typed);
+    if (lstrlenA(typed) >= FOLDER_BUFFER_SIZE) {
+        MessageBoxA(dialog, selectedFolderTooLongText, defaultTitle, MB_ICONERROR);
+        EnableWindow(unzipButton, TRUE);
+        return FALSE;
+    }
+    lstrcpyA(unzipFolder, typed);
     if (!unzipFolder[0]) {
         MessageBoxA(dialog, MessageText(MSG_NO_FOLDER), defaultTitle, MB_ICONERROR);
         EnableWindow(unzipButton, TRUE);

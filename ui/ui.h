@@ -41,6 +41,7 @@ extern const char noMemoryForResourcesText[];
 extern const char notEnoughMemoryText[];
 extern const char unsafeMemberNameText[];
 extern const char pathTooLongText[];
+extern const char selectedFolderTooLongText[];
 extern const char folderTooLongText[];
 
 // ---- progress meter ------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Windows of the headless host: records, classes, texts, states, geometry,
 // the built-in controls, message delivery and painting.
 #include "window_internal.h"
+#include "posix/host_internal.h"
 
 #include <string.h>
 #include <strings.h>
@@ -538,6 +539,21 @@ static LRESULT ButtonProc(HostWindow *w, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
+// An edit control's length as its limit counts it: in UTF-16 code units, as
+// Windows keeps the text; under 1252 and 932, bytes (as the ANSI text).
+static size_t EditLength(const std::string &text) {
+    if (host::AnsiCodePage() != 65001)
+        return text.size();
+    size_t units = 0;
+    for (unsigned char c : text)
+        units += (c & 0xC0) == 0x80 ? 0 : c >= 0xF0 ? 2 : 1;
+    return units;
+}
+
+static bool IsContinuationByte(unsigned char c) {
+    return host::AnsiCodePage() == 65001 && (c & 0xC0) == 0x80;
+}
+
 static LRESULT EditProc(HostWindow *w, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case EM_LIMITTEXT:
@@ -551,14 +567,24 @@ static LRESULT EditProc(HostWindow *w, UINT message, WPARAM wParam, LPARAM lPara
         if (c == HOST_VK_BACK) {
             if (w->selectAll)
                 w->text.clear();
-            else if (!w->text.empty())
-                w->text.pop_back();
+            else
+                while (!w->text.empty()) { // one character
+                    unsigned char last = static_cast<unsigned char>(w->text.back());
+                    w->text.pop_back();
+                    if (!IsContinuationByte(last))
+                        break;
+                }
             w->selectAll = false;
+        } else if (IsContinuationByte(c)) {
+            if (!w->droppingCharacter)
+                w->text += static_cast<char>(c);
         } else if (c >= 0x20 && c != 0x7F) {
             if (w->selectAll)
                 w->text.clear();
             w->selectAll = false;
-            if (w->text.size() < w->limit)
+            size_t units = host::AnsiCodePage() == 65001 && c >= 0xF0 ? 2 : 1;
+            w->droppingCharacter = EditLength(w->text) + units > w->limit;
+            if (!w->droppingCharacter)
                 w->text += static_cast<char>(c);
         }
         return 0;

@@ -50,7 +50,8 @@
 //   BM_SETSTYLE replaces the BS_TYPEMASK bits, BM_CLICK on an enabled button
 //   toggles an auto check box and sends WM_COMMAND BN_CLICKED to the parent,
 //   WM_LBUTTONDOWN then WM_LBUTTONUP clicks too); EDIT (EM_LIMITTEXT, default
-//   limit 32767, 0 means 0x7FFFFFFE; EM_SETSEL 0,-1 selects all so that the
+//   limit 32767, 0 means 0x7FFFFFFE, counted in bytes, or under code page
+//   65001 in UTF-16 code units as Windows counts; EM_SETSEL 0,-1 selects all so that the
 //   next typed character replaces the text; WM_CHAR appends a printable
 //   character while below the limit, backspace deletes; WM_SETTEXT is never
 //   cut); STATIC (text only). Window texts are bytes; template strings are

@@ -63,6 +63,7 @@ struct HostWindow {
     // edits
     size_t limit = 32767;
     bool selectAll = false;
+    bool droppingCharacter = false; // the lead byte of the character typed was cut
     // dialogs
     DLGPROC dialogProc = nullptr;
     int defId = 0;
