@@ -102,10 +102,11 @@ static BOOL ConvertNameToUtf8() {
     if (session.header.flags & FLAG_UTF8_NAME)
         return TRUE;
     char utf8[PATH_BUFFER_SIZE];
-    int length = RecodeText(LegacyOemCodePage(), CP_UTF8, session.memberName,
-                            lstrlenA(session.memberName), utf8, sizeof utf8);
+    BOOL whole = FALSE;
+    RecodeText(LegacyOemCodePage(), CP_UTF8, session.memberName, lstrlenA(session.memberName), utf8,
+               sizeof utf8, &whole);
     lstrcpyA(session.memberName, utf8);
-    return length >= 0;
+    return whole;
 }
 
 BOOL ConvertMemberName() {

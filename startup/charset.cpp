@@ -71,7 +71,8 @@ static int WholeCharacters(const char *text, int length, int limit, UINT codePag
     return end;
 }
 
-int RecodeText(UINT from, UINT to, const char *text, int length, char *target, int size) {
+int RecodeText(UINT from, UINT to, const char *text, int length, char *target, int size,
+               BOOL *whole) {
     WCHAR wide[LONGEST_TEXT + 1];
     char converted[3 * LONGEST_TEXT + 1];
     int units = length > 0 ? MultiByteToWideChar(from, 0, text, length, wide, LONGEST_TEXT) : 0;
@@ -82,5 +83,7 @@ int RecodeText(UINT from, UINT to, const char *text, int length, char *target, i
     int kept = WholeCharacters(converted, bytes, size - 1, to);
     memcpy(target, converted, (size_t)kept);
     target[kept] = 0;
-    return kept == bytes ? kept : -1;
+    if (whole)
+        *whole = kept == bytes;
+    return kept;
 }

@@ -27,7 +27,7 @@ static uint8_t *TextsToUtf8(const uint8_t *work) {
     for (int id = 0; id < MSG_MAIN_DIALOG; id++) {
         int span = (int)(MessageOffsets[id + 1] - MessageOffsets[id]);
         length += (uint32_t)RecodeText(oem, CP_UTF8, (const char *)work + MessageOffsets[id],
-                                       span - 1, text, sizeof text) +
+                                       span - 1, text, sizeof text, NULL) +
                   1;
     }
     uint32_t size = length + (MESSAGE_TABLE_BLOCK - textLength);
@@ -38,7 +38,7 @@ static uint8_t *TextsToUtf8(const uint8_t *work) {
     for (int id = 0; id < MSG_MAIN_DIALOG; id++) {
         int span = (int)(MessageOffsets[id + 1] - MessageOffsets[id]);
         int converted = RecodeText(oem, CP_UTF8, (const char *)work + MessageOffsets[id], span - 1,
-                                   text, sizeof text);
+                                   text, sizeof text, NULL);
         messageOffsets[id] = at;
         memcpy(table + at, text, (size_t)converted + 1);
         at += (uint32_t)converted + 1;

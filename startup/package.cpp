@@ -126,9 +126,12 @@ static BOOL TrailerText(char *target, int size, const char *text) {
     if (marked)
         text += UTF8_MARK_SIZE;
     int length = lstrlenA(text);
-    if (Utf8CodePage() ? !marked && !IsUtf8Text(text) : marked)
-        return RecodeText(Utf8CodePage() ? LegacyAnsiCodePage() : CP_UTF8,
-                          Utf8CodePage() ? CP_UTF8 : CP_ACP, text, length, target, size) >= 0;
+    if (Utf8CodePage() ? !marked && !IsUtf8Text(text) : marked) {
+        BOOL whole = FALSE;
+        RecodeText(Utf8CodePage() ? LegacyAnsiCodePage() : CP_UTF8,
+                   Utf8CodePage() ? CP_UTF8 : CP_ACP, text, length, target, size, &whole);
+        return whole;
+    }
     if (length >= size)
         return FALSE; // the stored limits keep every text within its buffer
     memcpy(target, text, (size_t)length + 1);

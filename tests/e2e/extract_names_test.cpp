@@ -131,6 +131,35 @@ TEST_P(ExtractNames, LandWithTheCharactersTheCodePageHas) {
     EXPECT_TREE(dir + "/out", expected);
 }
 
+// In UTF-8 a DOS name can need three times its stored bytes: 90 shade
+// blocks of code page 437 are 270 bytes, more than any output path holds.
+// The member is refused as too long, naming the name as far as it fits,
+// before anything of it is made. (Under 1252 the name keeps its 90 bytes,
+// and whether the path fits depends on the output folder.)
+TEST(ExtractNamesInUtf8, ANameTooLongInUtf8IsRefused) {
+    if (test::AnsiCodePage() != 65001)
+        GTEST_SKIP() << "a name grows only in UTF-8";
+    std::string dir = test::TempDir("longname");
+    RemovedIfPassed cleanup{dir};
+    const std::string shades(90, '\xb0');
+    WriteTree(dir + "/src", {{"first.txt", "first\n"}, {shades, "shades\n"}}, kSourceTime);
+    std::string zip = dir + "/archive.zip";
+    test::MakeArchive(kInfoZipRawBytes, dir + "/src", zip);
+    test::PackOrFail(zip, dir + "/package");
+    std::string utf8;
+    for (int i = 0; i < 87; i++) // 261 bytes: as many whole characters as the buffer holds
+        utf8 += "░";
+    test::StubRun run =
+        RunAuto(dir + "/package", dir + "/out", ErrorStep("Zip contains the file name"));
+    EXPECT_CLEAN_RUN(run);
+    std::vector<BoxSeen> boxes = BoxesShown(run.transcript);
+    ASSERT_EQ(boxes.size(), 1u) << run.transcript;
+    EXPECT_EQ(boxes[0], ErrorBox("Zip contains the file name \"" + utf8 +
+                                 "\", which is too long for the unzip folder. Choose a shorter "
+                                 "folder and unzip again."));
+    EXPECT_TREE(dir + "/out", (std::map<std::string, std::string>{{"first.txt", "first\n"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Archives, ExtractNames, ::testing::ValuesIn(NameCases()),
                          [](const ::testing::TestParamInfo<NameCase> &info) {
                              return std::string(info.param.label);
