@@ -24,6 +24,15 @@ static void ShowMeter(HWND dialog) {
     session.meterVisible = TRUE;
 }
 
+// The length of a name in characters: its bytes, except in UTF-8, where a
+// character takes up to four (counted here in UTF-16 units, as Windows keeps
+// text).
+static int NameLength(const char *name) {
+    if (!Utf8CodePage())
+        return lstrlenA(name);
+    return MultiByteToWideChar(CP_UTF8, 0, name, -1, NULL, 0) - 1;
+}
+
 static BOOL OnInitDialog(HWND dialog) {
     CentreWindow(dialog);
     if (!shellProcs.browseForFolder || !shellProcs.getMalloc || !shellProcs.getPathFromIdList ||
@@ -38,8 +47,8 @@ static BOOL OnInitDialog(HWND dialog) {
     const char *packageName = FileNamePart(packagePath);
     char text[INTRO_SIZE];
     wsprintfA(text, MessageText(MSG_INTRO),
-              lstrlenA(packageName) > LONGEST_NAME_IN_INTRO ? MessageText(MSG_THIS_FILE)
-                                                            : packageName);
+              NameLength(packageName) > LONGEST_NAME_IN_INTRO ? MessageText(MSG_THIS_FILE)
+                                                              : packageName);
     SetDlgItemTextA(dialog, CTL_INTRO, text);
 
     char caption[CAPTION_SIZE];

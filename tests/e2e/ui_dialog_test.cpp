@@ -108,14 +108,28 @@ TEST(UiMainDialog, OpeningCaptionAndIntro) {
     ASSERT_EQ(name24.size(), 24u);
     ASSERT_EQ(name25.size(), 25u);
     const std::string setup = "setup.exe", caption = "Morvik Self-Extractor - ";
+    std::string cyrillic24, cyrillic25 = "я";
+    for (int i = 0; i < 20; i++)
+        cyrillic24 += "д";
+    cyrillic25 += cyrillic24 + ".exe";
+    cyrillic24 += ".exe";
     struct Row {
         std::string name;
         std::vector<std::string> options;
         std::string caption, introName;
+        test::Environment env = {};
     } rows[] = {
         {setup, {}, caption + setup, setup},
         {name24, {}, caption + name24, name24},
         {name25, {}, caption + name25, "this self-extractor file"},
+        // In UTF-8 the limit counts characters, not their bytes. (Under 1252
+        // the stub cannot open a file so named: its name has no ANSI form.)
+        {cyrillic24, {}, caption + cyrillic24, cyrillic24, {{"MORVIK_ANSI_CODEPAGE", "65001"}}},
+        {cyrillic25,
+         {},
+         caption + cyrillic25,
+         "this self-extractor file",
+         {{"MORVIK_ANSI_CODEPAGE", "65001"}}},
         {setup, {"--title-caption"}, "Setup", setup},
         {setup, {"--title-caption", "--custom-title", "--title=Acme Tools"}, "Acme Tools", setup},
         {setup, {"--title-caption", "--title=Acme Tools"}, "Setup", setup}, // title ignored
@@ -125,7 +139,7 @@ TEST(UiMainDialog, OpeningCaptionAndIntro) {
         SCOPED_TRACE(row.caption);
         std::vector<std::string> options = row.options;
         options.push_back("--folder=x");
-        ExpectOpening(row.name, options, {}, row.caption, row.introName, "x", false);
+        ExpectOpening(row.name, options, row.env, row.caption, row.introName, "x", false);
     }
 }
 
