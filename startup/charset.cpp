@@ -79,6 +79,11 @@ int RecodeText(UINT from, UINT to, const char *text, int length, char *target, i
     int bytes = units > 0 ? WideCharToMultiByte(to, 0, wide, units, converted,
                                                 (int)sizeof converted - 1, NULL, NULL)
                           : 0;
+    if (length > 0 && bytes == 0) {
+        // Not convertible (a code page this system lacks): the bytes stay.
+        bytes = length < (int)sizeof converted - 1 ? length : (int)sizeof converted - 1;
+        memcpy(converted, text, (size_t)bytes);
+    }
     converted[bytes] = 0;
     int kept = WholeCharacters(converted, bytes, size - 1, to);
     memcpy(target, converted, (size_t)kept);

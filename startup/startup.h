@@ -53,7 +53,8 @@ BOOL IsUtf8Text(const char *text);
 // Converts `length` bytes of `text` from code page `from` into code page `to`
 // in `target`, NUL-terminated within `size` bytes; a result that does not
 // fit is cut at a character boundary, and *whole (when given) tells whether
-// it was. Returns the length written. Texts of at most TRAILER_MAX_SIZE bytes.
+// it was. A text that cannot be converted keeps its bytes. Returns the length
+// written. Texts of at most TRAILER_MAX_SIZE bytes.
 int RecodeText(UINT from, UINT to, const char *text, int length, char *target, int size,
                BOOL *whole);
 

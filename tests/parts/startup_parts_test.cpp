@@ -456,3 +456,38 @@ TEST_F(StartupParts, SelfCheckLeavesOutTheElfHeadersOnlyWithTheOption) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(TextsRecoded, ConvertCutAtCharactersOrKeepTheirBytes) {
+    HostReset();
+    ASSERT_TRUE(HostSetAnsiCodePage(1252));
+    struct Case {
+        const char *what;
+        UINT from, to;
+        std::string text;
+        int size;
+        std::string result;
+        BOOL whole;
+    } cases[] = {
+        {"866 to UTF-8", 866, CP_UTF8, "\x8f\xe0\xa8", 64, "При", TRUE},
+        {"cut before a character that does not fit", 866, CP_UTF8, "\x8f\xe0\xa8", 6, "Пр", FALSE},
+        {"UTF-8 to ANSI, '?' for a character 1252 lacks", CP_UTF8, CP_ACP, "café д", 64,
+         "caf\xe9 ?", TRUE},
+        {"a code page the system lacks keeps the bytes", 12345, CP_UTF8, "\x8f\xe0", 64, "\x8f\xe0",
+         TRUE},
+        {"nothing", 866, CP_UTF8, "", 8, "", TRUE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        char target[64];
+        BOOL whole = !c.whole;
+        int length =
+            RecodeText(c.from, c.to, c.text.data(), (int)c.text.size(), target, c.size, &whole);
+        EXPECT_EQ(std::string(target), c.result);
+        EXPECT_EQ(length, (int)c.result.size());
+        EXPECT_EQ(whole, c.whole);
+    }
+}
+
+} // namespace

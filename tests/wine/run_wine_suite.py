@@ -722,7 +722,11 @@ class Suite:
 
     def case_info_box(self):
         d, tree, archive = self.fixture("info", 4, "pyzip", "info.zip")
-        info = "-win32 -le -d* -overwrite  Package notes: built by the Wine suite"
+        # Beyond ASCII the builder stores the text as UTF-8 behind the UTF-8
+        # mark, and the stub, in UTF-8, shows it as given.
+        info = ("-win32 -le -d* -overwrite  Package notes: built by the Wine suite, "
+                "\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b, "
+                "\u0388\u03b3\u03b3\u03c1\u03b1\u03c6\u03b1, \u8868\u3060\u3088 \U0001f600")
         package = self.pack(archive, os.path.join(d, "info.exe"), f"--info={info}")
         out = self.fresh_output("info out")
         proc = self.start_wine(package, "-info", env=dict(self.env))
@@ -1164,6 +1168,17 @@ class Suite:
                   f"the folder field shows {controls[106]['text']!r}, not {self.SHOTS_FOLDER!r}")
             notes.append(os.path.relpath(
                 self.screenshot(f"main_dialog-{self.kind.tag}.png", main["rect"]), self.artifacts))
+
+            # The About text, from the message table kept in OEM characters,
+            # shows its u-umlaut.
+            events = self.wintool("select", main["hwnd"], "click", "112",
+                                  "waitbox", "Quillvale", str(WINDOW_WAIT_MS), desktop=desktop)
+            about = self.found(events)
+            texts = [c["text"] for c in about["children"] if c["class"].lower() == "static"]
+            check(any("Copyright (c) Quillvale Data Works, Z\u00fcrich. All rights reserved."
+                      in t for t in texts), f"the About box shows {texts}")
+            self.wintool("select", about["hwnd"], "click", "1", "gone", str(WINDOW_WAIT_MS),
+                         desktop=desktop)
 
             events = self.wintool("select", main["hwnd"], "click", "1",
                                   "wait", "password protected", str(WINDOW_WAIT_MS),
