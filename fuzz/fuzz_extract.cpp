@@ -7,7 +7,8 @@
 //   bit 0     "Overwrite files without prompting"
 //   bits 1-2  the password: none, "morvik" (the one the seed archives use),
 //             "wrong", or 254 characters (the longest the dialog takes)
-//   bit 3     ANSI code page 932 instead of 1252
+//   bit 3     ANSI code page 932 instead of 1252, or 65001 (UTF-8) for an
+//             input of odd length
 //   bit 4     the unzip folder is given with a trailing backslash
 //   bit 5     after a run that returned 0, Unzip is pressed once more
 //   bit 6     a spanned set: the next byte gives the number of disks (its
@@ -219,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     if (settings & SETTING_CODE_PAGE_932)
-        HostSetAnsiCodePage(932);
+        HostSetAnsiCodePage(size & 1 ? 65001 : 932);
     HostFailWritesAfter(kWriteLimit);
 
     // The package as start-up would have found it.
