@@ -31,15 +31,17 @@ const char kReplacementUtf8[] = "\xEF\xBF\xBD"; // U+FFFD
 // One iconv descriptor per direction and code page, opened at first use;
 // (iconv_t)-1 when glibc does not know the code page.
 iconv_t Converter(unsigned page, bool toUtf8) {
-    static std::map<std::pair<unsigned, bool>, iconv_t> open;
+    // Kept for the life of the process (never destroyed, so that the
+    // descriptors stay reachable to the very end).
+    static auto *open = new std::map<std::pair<unsigned, bool>, iconv_t>;
     auto key = std::make_pair(page, toUtf8);
-    auto found = open.find(key);
-    if (found != open.end())
+    auto found = open->find(key);
+    if (found != open->end())
         return found->second;
     std::string name = "CP" + std::to_string(page);
     iconv_t converter =
         toUtf8 ? iconv_open("UTF-8", name.c_str()) : iconv_open(name.c_str(), "UTF-8");
-    open[key] = converter;
+    (*open)[key] = converter;
     return converter;
 }
 
