@@ -68,6 +68,8 @@ BOOL CheckEncryptionHeader(const uint8_t *encryptionHeader) {
 }
 
 BOOL VerifyPassword() {
+    if (session.aesStrength)
+        return VerifyAesPassword();
     if (!session.password)
         return FALSE;
     uint8_t encryptionHeader[ENCRYPTION_HEADER_SIZE];

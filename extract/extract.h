@@ -37,6 +37,10 @@ enum : uint16_t { NO_VOLUME_NUMBER = 0xFFFF };
 uint16_t ReadVolumeNumber(const char *drive);
 void RequestDisk(uint16_t wantedDisk, BOOL exeNames);
 int RefillInput();
+// Reads `count` bytes of member data past the input block (an AES member's salt
+// and verifier, and its authentication code); in a spanned set the read goes on
+// at the start of the next volume file when this one ends among them.
+void ReadMemberBytes(uint8_t *bytes, UINT count, int readErrorCode);
 
 // ---- traditional decryption --------------------------------------------------
 void InitKeys(const char *password);
@@ -45,6 +49,19 @@ uint8_t DecryptByte();
 BOOL CheckEncryptionHeader(const uint8_t *encryptionHeader);
 void DecryptBlock(uint8_t *block, uint32_t count);
 BOOL VerifyPassword();
+
+// ---- AES members (WinZip AE-1 and AE-2) -------------------------------------
+// Reads the salt and verifier in front of an AES member's data and checks the
+// password; on success the member's cipher and authentication keys are ready.
+// Ends the run with a message when the system offers no AES.
+BOOL VerifyAesPassword();
+// Decrypts a block of member data in place, adding it to the authentication code.
+void AesDecryptBlock(uint8_t *block, uint32_t count);
+// Reads the rest of the member's data and its authentication code, and ends
+// the run with a message naming the member when they do not match.
+void FinishAesMember();
+void EndAesMember(); // releases the member's keys, if any
+void ReleaseAes();   // releases the system's AES, at the end of the program
 
 // ---- member output -------------------------------------------------------------
 BOOL IsUnsafeMemberName(const char *name, BOOL folderMember);

@@ -246,6 +246,12 @@ void ExtractMember() {
     if (_lclose(closing) == HFILE_ERROR)
         ReportWriteError();
 
+    // An AES member's authentication code is checked first; AE-2 records no CRC.
+    if (session.aesStrength) {
+        FinishAesMember();
+        if (session.aesVendorVersion == 2)
+            return;
+    }
     uint32_t crc = ~session.runningCrc;
     if (crc != session.header.crc32) {
         wsprintfA(session.messageBuffer, MessageText(MSG_BAD_CRC), session.outputPath,

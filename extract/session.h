@@ -50,6 +50,19 @@ struct ExtractSession {
     char *password; // null until given
     uint32_t keys[3];
 
+    // An AES member (method 99 with its 0x9901 extra record): the key
+    // strength 1, 2 or 3 (AES-128, -192, -256), 0 for any other member; the
+    // vendor version, 1 (AE-1: the CRC is checked too) or 2 (AE-2: CRC 0).
+    uint8_t aesStrength;
+    uint16_t aesVendorVersion;
+    // The member's cipher key and authentication code state, the counter of
+    // the last counter block, and the unused part of the key stream.
+    BCRYPT_KEY_HANDLE aesKey;
+    BCRYPT_HASH_HANDLE aesMac;
+    uint64_t aesCounter;
+    uint32_t aesStreamPos;
+    uint32_t aesStreamEnd;
+
     uint8_t *inputBuffer;
     const uint8_t *inputPtr;
     int32_t inputAvail;

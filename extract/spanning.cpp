@@ -97,8 +97,24 @@ int RefillInput() {
 
     header.compressedSize -= got;
     session.inputPtr = session.inputBuffer;
-    if (session.encrypted)
-        DecryptBlock(session.inputBuffer, got);
+    if (session.encrypted) {
+        if (session.aesStrength)
+            AesDecryptBlock(session.inputBuffer, got);
+        else
+            DecryptBlock(session.inputBuffer, got);
+    }
     session.inputAvail = (int32_t)got - 1; // the caller takes the first byte at once
     return (int)got;
+}
+
+void ReadMemberBytes(uint8_t *bytes, UINT count, int readErrorCode) {
+    UINT got = _lread(session.archiveFile, bytes, count);
+    if (session.spanned && got != count && got != (UINT)HFILE_ERROR) {
+        RequestDisk((uint16_t)(session.currentDisk + 1), session.spanExeNames);
+        UINT more = _lread(session.archiveFile, bytes + got, count - got);
+        if (more != (UINT)HFILE_ERROR)
+            got += more;
+    }
+    if (got != count)
+        ReportReadError(readErrorCode);
 }

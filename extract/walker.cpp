@@ -15,6 +15,9 @@ enum {
     FLAG_ENCRYPTED = 0x0001,
     FLAG_DATA_DESCRIPTOR = 0x0008,
     FLAG_UTF8_NAME = 0x0800,
+    METHOD_AES = 99,
+    AES_EXTRA_ID = 0x9901,
+    AES_EXTRA_SIZE = 7,
 };
 
 static inline BOOL IsSeparator(char c) {
@@ -52,6 +55,47 @@ void ReadMemberName(uint16_t length) {
     if (_lread(session.archiveFile, session.memberName, length) != length)
         ReportReadError(READ_ERROR_NAME);
     session.memberName[length] = 0;
+}
+
+// An encrypted member stored with method 99 is an AES member when its extra
+// field holds the AES record (id 0x9901: vendor version 1 or 2, vendor "AE",
+// key strength 1 to 3, the member's real method), which replaces method 99 by
+// the real one. The rest of the extra field, and every other member's, is
+// stepped over unread.
+static void ReadExtraField() {
+    LocalHeader &header = session.header;
+    session.aesStrength = 0;
+    session.aesVendorVersion = 0;
+    uint32_t left = header.extraLength;
+    if (header.method == METHOD_AES && (header.flags & FLAG_ENCRYPTED)) {
+        while (left >= 4) {
+            uint8_t record[4 + AES_EXTRA_SIZE];
+            if (_lread(session.archiveFile, record, 4) != 4)
+                ReportReadError(READ_ERROR_EXTRA_FIELD);
+            left -= 4;
+            uint16_t size = Word(record + 2);
+            if (size > left)
+                break; // a damaged record: the rest of the field is stepped over
+            if (Word(record) != AES_EXTRA_ID || size != AES_EXTRA_SIZE) {
+                SkipForward(size);
+                left -= size;
+                continue;
+            }
+            if (_lread(session.archiveFile, record + 4, AES_EXTRA_SIZE) != AES_EXTRA_SIZE)
+                ReportReadError(READ_ERROR_EXTRA_FIELD);
+            left -= AES_EXTRA_SIZE;
+            uint16_t vendorVersion = Word(record + 4);
+            uint8_t strength = record[8];
+            if ((vendorVersion == 1 || vendorVersion == 2) && record[6] == 'A' &&
+                record[7] == 'E' && strength >= 1 && strength <= 3) {
+                session.aesStrength = strength;
+                session.aesVendorVersion = vendorVersion;
+                header.method = Word(record + 9);
+            }
+            break;
+        }
+    }
+    SkipForward(left);
 }
 
 void SkipCentralEntry() {
@@ -162,7 +206,7 @@ void HandleLocalHeader() {
     if (header.nameLength > MAX_NAME_LENGTH)
         ErrorExit(MessageText(MSG_NAME_TOO_LONG));
     ReadMemberName(header.nameLength);
-    SkipForward(header.extraLength);
+    ReadExtraField();
 
     BOOL folderMember =
         header.nameLength > 0 && IsSeparator(session.memberName[header.nameLength - 1]);

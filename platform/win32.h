@@ -12,6 +12,7 @@
 #endif
 #include <windows.h>
 #include <shlobj.h>
+#include <bcrypt.h>
 #else
 #include "posix/winapi.h"
 #endif

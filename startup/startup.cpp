@@ -152,6 +152,7 @@ static void RunMainDialog() {
 }
 
 static void ReleaseEverything() {
+    ReleaseAes();
     LocalFree(session.window);
     LocalFree(session.inputBuffer);
     LocalFree(session.outputBuffer);

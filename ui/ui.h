@@ -33,6 +33,7 @@ enum {
     READ_ERROR_SIGNATURE_NEXT_DISK = 8,
     READ_ERROR_SIGNATURE = 9,
     READ_ERROR_ENCRYPTION_HEADER = 14,
+    READ_ERROR_EXTRA_FIELD = 15,
 };
 
 extern const char headerCorruptText[];

@@ -707,16 +707,27 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 
 // The Windows folder: MORVIK_WINDIR as given, or else "$HOME/.morvik/windows",
 // which is created when it is missing (a Windows folder always exists).
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+static std::string WindowsFolder() {
     const char *value = getenv("MORVIK_WINDIR");
-    std::string folder;
-    if (value && *value) {
-        folder = value;
-    } else {
-        folder = host::HomeFolder() + "/.morvik/windows";
-        host::MakeFolderTree(folder);
-    }
-    return host::CopyOut(host::Utf8ToAnsi(folder), buffer, size);
+    if (value && *value)
+        return value;
+    std::string folder = host::HomeFolder() + "/.morvik/windows";
+    host::MakeFolderTree(folder);
+    return folder;
+}
+
+std::string host::SystemFolder() {
+    return WindowsFolder() + "/system32";
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    return host::CopyOut(host::Utf8ToAnsi(WindowsFolder()), buffer, size);
+}
+
+// The system folder: "system32" in the Windows folder. Nothing is kept there;
+// the one library it holds is answered by the host itself.
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    return host::CopyOut(host::Utf8ToAnsi(host::SystemFolder()), buffer, size);
 }
 
 UINT WINAPI SetErrorMode(UINT) {

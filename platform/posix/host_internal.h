@@ -73,6 +73,15 @@ void ResetMemory();
 // when no block starts there.
 size_t BlockExtent(const void *memory);
 
+// The system's libraries (bcrypt.cpp): only the CNG library, bcrypt.dll, is
+// there, answered with OpenSSL's libcrypto, and only when asked for by its full
+// path in the system folder. MORVIK_NO_BCRYPT set to a non-empty value makes it
+// absent, as on a system without CNG.
+std::string SystemFolder(); // host path of the system folder
+HMODULE LoadSystemLibrary(const char *ansiPath);
+FARPROC SystemLibraryProc(HMODULE module, const char *name); // nullptr if not ours
+bool FreeSystemLibrary(HMODULE module);
+
 // Copies `text` to `buffer` with the contract of GetCurrentDirectoryA and
 // friends: the length without the NUL when it fits, else the size needed
 // including the NUL (and the buffer is left alone).

@@ -11,6 +11,7 @@
 //                   SHGetPathFromIDList
 //   malloc-fails    SHGetMalloc returns E_FAIL and no allocator
 //   path-fails      SHGetPathFromIDList returns FALSE and writes nothing
+#include "posix/host_internal.h"
 #include "window_internal.h"
 
 #include <stdlib.h>
@@ -130,17 +131,22 @@ size_t HostShellLiveItemLists() {
     return liveItemLists.size();
 }
 
+// The host's other library is the system's CNG library (bcrypt.cpp).
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    if (name && strcasecmp(name, "Shell32.dll") != 0)
+        return host::LoadSystemLibrary(name);
     const char *value = getenv("MORVIK_SHELL32");
     settings = value ? value : "";
-    if (!name || strcasecmp(name, "Shell32.dll") != 0 || Setting("absent"))
+    if (!name || Setting("absent"))
         return nullptr;
     loaded = true;
     return static_cast<HMODULE>(&shellMarker);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    if (module != static_cast<HMODULE>(&shellMarker) || !loaded || !name)
+    if (module != static_cast<HMODULE>(&shellMarker))
+        return name ? host::SystemLibraryProc(module, name) : nullptr;
+    if (!loaded || !name)
         return nullptr;
     if (!strcmp(name, "SHBrowseForFolder") && !Setting("no-browse"))
         return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(&ShBrowseForFolder));
@@ -152,7 +158,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (module != static_cast<HMODULE>(&shellMarker) || !loaded)
+    if (module != static_cast<HMODULE>(&shellMarker))
+        return host::FreeSystemLibrary(module) ? TRUE : FALSE;
+    if (!loaded)
         return FALSE;
     loaded = false;
     return TRUE;

@@ -227,6 +227,58 @@ BOOL WINAPI CharToOemA(LPCSTR from, LPSTR to);
 BOOL WINAPI OemToCharBuffA(LPCSTR from, LPSTR to, DWORD length);
 LPSTR WINAPI CharNextA(LPCSTR s);
 
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+
+// ---- cryptography: the system's CNG library (bcrypt.dll) ---------------------
+// Looked up at run time: LoadLibraryA with the full path in the system
+// folder, then GetProcAddress by these names.
+
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR *PUCHAR;
+typedef ULONG *PULONG;
+typedef uint64_t ULONGLONG;
+typedef void *PVOID;
+typedef void *BCRYPT_HANDLE;
+typedef void *BCRYPT_ALG_HANDLE;
+typedef void *BCRYPT_KEY_HANDLE;
+typedef void *BCRYPT_HASH_HANDLE;
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
+#define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225L)
+#define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
+#define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017L)
+#define BCRYPT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
+#define BCRYPT_AES_ALGORITHM ((LPCWSTR)u"AES")
+#define BCRYPT_SHA1_ALGORITHM ((LPCWSTR)u"SHA1")
+#define BCRYPT_CHAINING_MODE ((LPCWSTR)u"ChainingMode")
+#define BCRYPT_CHAIN_MODE_ECB ((LPCWSTR)u"ChainingModeECB")
+#define BCRYPT_ALG_HANDLE_HMAC_FLAG 0x00000008
+
+NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE *algorithm, LPCWSTR algorithmId,
+                                            LPCWSTR implementation, ULONG flags);
+NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags);
+NTSTATUS WINAPI BCryptSetProperty(BCRYPT_HANDLE object, LPCWSTR property, PUCHAR input,
+                                  ULONG inputSize, ULONG flags);
+NTSTATUS WINAPI BCryptGenerateSymmetricKey(BCRYPT_ALG_HANDLE algorithm, BCRYPT_KEY_HANDLE *key,
+                                           PUCHAR keyObject, ULONG keyObjectSize, PUCHAR secret,
+                                           ULONG secretSize, ULONG flags);
+NTSTATUS WINAPI BCryptDestroyKey(BCRYPT_KEY_HANDLE key);
+NTSTATUS WINAPI BCryptEncrypt(BCRYPT_KEY_HANDLE key, PUCHAR input, ULONG inputSize,
+                              PVOID paddingInfo, PUCHAR iv, ULONG ivSize, PUCHAR output,
+                              ULONG outputSize, ULONG *result, ULONG flags);
+NTSTATUS WINAPI BCryptDeriveKeyPBKDF2(BCRYPT_ALG_HANDLE prf, PUCHAR password, ULONG passwordSize,
+                                      PUCHAR salt, ULONG saltSize, ULONGLONG iterations,
+                                      PUCHAR derivedKey, ULONG derivedKeySize, ULONG flags);
+NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE *hash,
+                                 PUCHAR hashObject, ULONG hashObjectSize, PUCHAR secret,
+                                 ULONG secretSize, ULONG flags);
+NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG inputSize, ULONG flags);
+NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG outputSize,
+                                 ULONG flags);
+NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
+
 // ---- registry --------------------------------------------------------------
 
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000)
