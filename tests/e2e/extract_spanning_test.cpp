@@ -20,7 +20,7 @@ using namespace extract_e2e;
 
 const uint32_t kBlock = 2048;
 
-enum class Kind { Stored, Encrypted, Deflated };
+enum class Kind { Stored, Encrypted, Deflated, Aes };
 
 struct SpanSet {
     std::string dir, devices, package;
@@ -88,10 +88,12 @@ void PrintTo(const SpanCase &c, std::ostream *out) {
     *out << c.label;
 }
 
-// Where the blocks of big.bin's data start (behind the encryption header).
+// Where the blocks of big.bin's data start: behind the encryption header, or
+// behind an AES member's 16-byte salt and 2-byte verifier (AES-256).
 uint32_t BigBlocksAt(const ZipLayout &layout) {
     const LocalRecord &big = layout.Named("big.bin");
-    return uint32_t(big.DataOffset() + ((big.flags & 1) ? 12 : 0));
+    uint32_t before = big.method == 99 ? 18 : (big.flags & 1) ? 12 : 0;
+    return uint32_t(big.DataOffset() + before);
 }
 std::string MidBlock(const ZipLayout &layout) {
     return std::to_string(BigBlocksAt(layout) + 10 * kBlock + 1000) + ",100000";
@@ -120,6 +122,8 @@ SpanSet MakeSpanSet(const SpanCase &c, std::vector<std::string> options = {}) {
     const char *command =
         c.kind == Kind::Stored      ? "TZ=UTC zip -q -0 {zip} first.txt big.bin last.txt"
         : c.kind == Kind::Encrypted ? "TZ=UTC zip -q -0 -P secret {zip} first.txt big.bin last.txt"
+        : c.kind == Kind::Aes       ? "TZ=UTC 7z a -tzip -bd -bso0 -mx0 -mem=AES256 -psecret {zip} "
+                                      "first.txt big.bin last.txt"
                                     : "TZ=UTC zip -q -6 {zip} first.txt big.bin text.txt last.txt";
     test::MakeArchive(command, set.dir + "/src", zip);
     set.layout = ReadLayout(test::ReadFile(zip));
@@ -128,8 +132,10 @@ SpanSet MakeSpanSet(const SpanCase &c, std::vector<std::string> options = {}) {
     options.push_back("--volume-sizes=" + c.volumeSizes(set.layout));
     if (c.exeVolumes)
         options.push_back("--exe-volumes");
-    if (c.kind == Kind::Encrypted)
+    if (c.kind == Kind::Encrypted || c.kind == Kind::Aes)
         options.push_back("--encrypted");
+    if (c.kind == Kind::Aes)
+        options.push_back("--any-split"); // the builder takes a salt for a header
     test::PackOrFail(zip, set.dir + "/set/SETUP.EXE", options);
     set.disks = CountDisks(set.dir + "/set");
     set.devices = set.dir + "/dosdevices";
@@ -166,7 +172,7 @@ TEST_P(ExtractSpannedSet, AsksForEachDiskAndUnzipsAcrossThem) {
     }
 
     Steps steps;
-    if (c.kind == Kind::Encrypted)
+    if (c.kind == Kind::Encrypted || c.kind == Kind::Aes)
         steps.Password();
     c.user(set, steps);
     test::StubRun run = test::RunStub(set.package, {"-auto", set.Out()}, steps.script,
@@ -198,6 +204,33 @@ std::vector<SpanCase> SpanCases() {
         {"ExeVolumes", Kind::Stored, true, MidBlock, everyDisk, true},
         {"EncryptedMemberContinues", Kind::Encrypted, false, MidBlock, everyDisk, true},
         {"ExeVolumesEncryptedAtBlockEnd", Kind::Encrypted, true, AtBlockEnd, everyDisk, true},
+        // AES: the counter and the authentication code run on across the
+        // disks, wherever the volume ends: inside a block of data, inside the
+        // salt, inside the verifier, or inside the code behind the data.
+        {"AesMemberContinuesInsideABlock", Kind::Aes, false, MidBlock, everyDisk, true},
+        {"AesExeVolumesAtBlockEnd", Kind::Aes, true, AtBlockEnd, everyDisk, true},
+        {"AesSaltOnTwoDisks", Kind::Aes, false,
+         [](const ZipLayout &l) {
+             return std::to_string(l.Named("big.bin").DataOffset() + 5) + ",100000";
+         },
+         everyDisk, true},
+        {"AesVerifierOnTwoDisks", Kind::Aes, false,
+         [](const ZipLayout &l) {
+             return std::to_string(l.Named("big.bin").DataOffset() + 17) + ",100000";
+         },
+         everyDisk, true},
+        {"AesCodeOnTwoDisks", Kind::Aes, false,
+         [](const ZipLayout &l) {
+             const LocalRecord &big = l.Named("big.bin");
+             return std::to_string(big.DataOffset() + big.compressedSize - 4) + ",100000";
+         },
+         everyDisk, true},
+        {"AesCodeOnTheNextDisk", Kind::Aes, false,
+         [](const ZipLayout &l) {
+             const LocalRecord &big = l.Named("big.bin");
+             return std::to_string(big.DataOffset() + big.compressedSize - 10) + ",100000";
+         },
+         everyDisk, true},
         // Disk 3 when disk 2 is wanted: message 1 asks for disk 2 again.
         {"WrongDiskFirst", Kind::Stored, false, MidBlock,
          [](const SpanSet &set, Steps &steps) {

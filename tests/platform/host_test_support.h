@@ -86,7 +86,7 @@ class HostTest : public ::testing::Test {
         for (const char *name :
              {"MORVIK_DOSDEVICES", "MORVIK_WINDIR", "MORVIK_REGISTRY", "MORVIK_ANSI_CODEPAGE",
               "MORVIK_WINVER_MAJOR", "MORVIK_FAIL_WRITES_AFTER", "MORVIK_FAIL_ALLOC", "MORVIK_NOW",
-              "MORVIK_SHELL32"})
+              "MORVIK_SHELL32", "MORVIK_NO_BCRYPT"})
             SetEnv(name, nullptr);
         HostReset();
     }
