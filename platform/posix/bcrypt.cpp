@@ -3,6 +3,9 @@
 // is looked up at run time: libcrypto is loaded only when the stub loads
 // bcrypt.dll, so a package without AES members never maps it, and a host
 // without libcrypto is a system without CNG.
+// PBKDF2 below is built on SHA-1's own calls, which OpenSSL 3 marks as
+// deprecated in favour of its EVP interface.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "posix/host_internal.h"
 
 #include <dlfcn.h>
@@ -14,6 +17,7 @@
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 #include <openssl/params.h>
+#include <openssl/sha.h>
 
 namespace host {
 namespace {
@@ -32,8 +36,9 @@ const char libcryptoName[] = "libcrypto.so." STRINGIFY(OPENSSL_VERSION_MAJOR);
     X(EVP_aes_128_ecb)                                                                             \
     X(EVP_aes_192_ecb)                                                                             \
     X(EVP_aes_256_ecb)                                                                             \
-    X(EVP_sha1)                                                                                    \
-    X(PKCS5_PBKDF2_HMAC)                                                                           \
+    X(SHA1_Init)                                                                                   \
+    X(SHA1_Update)                                                                                 \
+    X(SHA1_Final)                                                                                  \
     X(EVP_MAC_fetch)                                                                               \
     X(EVP_MAC_free)                                                                                \
     X(EVP_MAC_CTX_new)                                                                             \
@@ -87,6 +92,62 @@ bool SameWide(const WCHAR *a, const char *b) {
         if (*a != static_cast<unsigned char>(*b))
             return false;
     return *a == 0;
+}
+
+// PBKDF2-HMAC-SHA1 (RFC 8018) with the two keyed SHA-1 states worked out
+// once: each iteration then costs two SHA-1 blocks and no allocation, where
+// libcrypto's own PKCS5_PBKDF2_HMAC copies whole contexts every time.
+void Pbkdf2HmacSha1(const UCHAR *password, size_t passwordSize, const UCHAR *salt, size_t saltSize,
+                    uint64_t iterations, UCHAR *out, size_t outSize) {
+    UCHAR key[SHA_CBLOCK] = {0};
+    if (passwordSize > SHA_CBLOCK) {
+        SHA_CTX hashed;
+        crypto.SHA1_Init(&hashed);
+        crypto.SHA1_Update(&hashed, password, passwordSize);
+        crypto.SHA1_Final(key, &hashed);
+    } else if (passwordSize) {
+        memcpy(key, password, passwordSize);
+    }
+    UCHAR pad[SHA_CBLOCK];
+    SHA_CTX inner, outer;
+    for (size_t i = 0; i < SHA_CBLOCK; i++)
+        pad[i] = key[i] ^ 0x36;
+    crypto.SHA1_Init(&inner);
+    crypto.SHA1_Update(&inner, pad, SHA_CBLOCK);
+    for (size_t i = 0; i < SHA_CBLOCK; i++)
+        pad[i] = key[i] ^ 0x5c;
+    crypto.SHA1_Init(&outer);
+    crypto.SHA1_Update(&outer, pad, SHA_CBLOCK);
+
+    for (uint32_t block = 1; outSize > 0; block++) {
+        UCHAR u[SHA_DIGEST_LENGTH], sum[SHA_DIGEST_LENGTH];
+        const UCHAR index[4] = {UCHAR(block >> 24), UCHAR(block >> 16), UCHAR(block >> 8),
+                                UCHAR(block)};
+        SHA_CTX context = inner;
+        crypto.SHA1_Update(&context, salt, saltSize);
+        crypto.SHA1_Update(&context, index, sizeof index);
+        crypto.SHA1_Final(u, &context);
+        context = outer;
+        crypto.SHA1_Update(&context, u, sizeof u);
+        crypto.SHA1_Final(u, &context);
+        memcpy(sum, u, sizeof sum);
+        for (uint64_t n = 1; n < iterations; n++) {
+            context = inner;
+            crypto.SHA1_Update(&context, u, sizeof u);
+            crypto.SHA1_Final(u, &context);
+            context = outer;
+            crypto.SHA1_Update(&context, u, sizeof u);
+            crypto.SHA1_Final(u, &context);
+            for (size_t i = 0; i < sizeof sum; i++)
+                sum[i] ^= u[i];
+        }
+        size_t piece = outSize < sizeof sum ? outSize : sizeof sum;
+        memcpy(out, sum, piece);
+        out += piece;
+        outSize -= piece;
+    }
+    memset(key, 0, sizeof key);
+    memset(pad, 0, sizeof pad);
 }
 
 enum class Kind { Aes, Sha1 };
@@ -265,16 +326,12 @@ NTSTATUS WINAPI BCryptDeriveKeyPBKDF2(BCRYPT_ALG_HANDLE prfHandle, PUCHAR passwo
                                       ULONG flags) {
     host::Algorithm *prf = static_cast<host::Algorithm *>(prfHandle);
     if (!prf || prf->kind != host::Kind::Sha1 || !prf->hmac || !derivedKey || iterations == 0 ||
-        iterations > 0x7FFFFFFF || flags)
+        flags)
         return STATUS_INVALID_PARAMETER;
-    static const char empty[1] = {0};
-    if (crypto.PKCS5_PBKDF2_HMAC(password ? reinterpret_cast<const char *>(password) : empty,
-                                 static_cast<int>(passwordSize),
-                                 salt ? salt : reinterpret_cast<const unsigned char *>(empty),
-                                 static_cast<int>(saltSize), static_cast<int>(iterations),
-                                 crypto.EVP_sha1(), static_cast<int>(derivedKeySize),
-                                 derivedKey) != 1)
+    if ((passwordSize && !password) || (saltSize && !salt))
         return STATUS_INVALID_PARAMETER;
+    host::Pbkdf2HmacSha1(password, passwordSize, salt, saltSize, iterations, derivedKey,
+                         derivedKeySize);
     return STATUS_SUCCESS;
 }
 
