@@ -171,10 +171,10 @@ def infozip_archive(tree, archive, *extra, names=(".",)):
     run_tool(["zip", "-q", "-r", *extra, os.path.abspath(archive), *names], cwd=tree)
 
 
-def sevenzip_archive(tree, archive):
+def sevenzip_archive(tree, archive, *extra):
     need_tool("7z")
     names = sorted(os.listdir(tree))
-    run_tool(["7z", "a", "-tzip", "-mm=Deflate", "-mx=5", "-bd", "-y",
+    run_tool(["7z", "a", "-tzip", "-mm=Deflate", "-mx=5", "-bd", "-y", *extra,
               os.path.abspath(archive), *names], cwd=tree)
 
 
@@ -477,7 +477,7 @@ class Suite:
 
     def fixture(self, case, seed, tool, archive_name, *options):
         """A case's folder, a tree made from `seed` in it, and the tree's
-        archive made by `tool` ("infozip" with its options, "7z" or "pyzip")."""
+        archive made by `tool` ("infozip" or "7z" with its options, or "pyzip")."""
         d = self.new_case_dir(case)
         tree = os.path.join(d, "tree")
         names = make_tree(tree, seed)
@@ -485,7 +485,7 @@ class Suite:
         if tool == "infozip":
             infozip_archive(tree, archive, *options)
         elif tool == "7z":
-            sevenzip_archive(tree, archive)
+            sevenzip_archive(tree, archive, *options)
         else:
             pyzip_archive(tree, archive, names)
         return d, tree, archive
@@ -816,14 +816,14 @@ class Suite:
         n = self.run_spanned_set("span exe out", set_dir, "SETUP", 3, tree, archive, True)
         return f"{n} files over three disks (.EXE volumes, archive behind the stub on disk 1)"
 
-    def case_encrypted_password_dialog(self):
-        password = "Morvik-2024 secret"
-        d, tree, archive = self.fixture("encrypted", 6, "infozip", "secret.zip", "-D", "-P", password)
-        members = archive_members(archive)
-        check(all(m.flag_bits & 1 for m in members), "fixture: members are not encrypted")
-        package = self.pack(archive, os.path.join(d, "secret.exe"), "--encrypted",
-                            "--folder=C:\\secret out")
-        out = self.fresh_output("secret out")
+    def unzip_with_password(self, d, tree, archive, password, name):
+        """Unzip in the dialog: the password dialog, owned by it, takes the
+        password; the result box counts every file (folders are not counted);
+        the tree lands whole."""
+        files = [m for m in archive_members(archive) if not m.is_dir()]
+        package = self.pack(archive, os.path.join(d, name + ".exe"), "--encrypted",
+                            f"--folder=C:\\{name} out")
+        out = self.fresh_output(f"{name} out")
         proc = self.start_wine(package)
         try:
             main = self.found(self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS)))
@@ -838,7 +838,7 @@ class Suite:
                                   "waitbox", "unzipped successfully", str(WINDOW_WAIT_MS))
             result = self.found(events)
             texts = [c["text"] for c in result["children"] if c["class"].lower() == "static"]
-            expected = f"{len(members)} file(s) unzipped successfully"
+            expected = f"{len(files)} file(s) unzipped successfully"
             check(expected in texts, f"result box shows {texts}, expected {expected!r}")
             self.wintool("select", result["hwnd"], "click", "1", "gone", str(WINDOW_WAIT_MS),
                          "select", main["hwnd"], "click", "2", "gone", str(WINDOW_WAIT_MS))
@@ -847,6 +847,22 @@ class Suite:
             self.kill(proc)
         n = self.expect_extracted(rc, tree, out, archive)
         return f"password typed, {expected!r}, {n} files right"
+
+    def case_encrypted_password_dialog(self):
+        password = "Morvik-2024 secret"
+        d, tree, archive = self.fixture("encrypted", 6, "infozip", "secret.zip", "-D", "-P", password)
+        check(all(m.flag_bits & 1 for m in archive_members(archive)),
+              "fixture: members are not encrypted")
+        return self.unzip_with_password(d, tree, archive, password, "secret")
+
+    def case_aes_password_dialog(self):
+        """7-Zip's AES-256 (AE-2): the stub decrypts and authenticates every
+        member with the system's bcrypt.dll, which Wine gives through GnuTLS."""
+        password = "Morvik-2024 AES"
+        d, tree, archive = self.fixture("aes", 13, "7z", "aes.zip", "-mem=AES256", "-p" + password)
+        check(all(m.compress_type == 99 for m in archive_members(archive) if not m.is_dir()),
+              "fixture: members are not AES")
+        return "AES-256: " + self.unzip_with_password(d, tree, archive, password, "aes")
 
     def case_damaged_crc(self):
         d = self.new_case_dir("damaged")
@@ -1211,6 +1227,7 @@ class Suite:
         ("spanned_two_disks", case_spanned_two_disks),
         ("spanned_exe_volumes", case_spanned_exe_volumes),
         ("encrypted_password_dialog", case_encrypted_password_dialog),
+        ("aes_password_dialog", case_aes_password_dialog),
         ("damaged_crc_error", case_damaged_crc),
         ("crc_skip_headers_real_pe", case_crc_skip_headers_pe),
         ("authenticode_signing", case_authenticode_signing),
