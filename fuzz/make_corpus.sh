@@ -73,6 +73,9 @@ if have 7z; then
     seven -mx=0 "$zips/7z-stored.zip" .
     seven -mx=9 "$zips/7z-deflated.zip" .
     seven -mx=5 -pmorvik -mem=ZipCrypto "$zips/7z-encrypted.zip" readme.txt docs
+    # AES (AE-2) at two strengths, deflated and stored.
+    seven -mx=5 -pmorvik -mem=AES256 "$zips/7z-aes256.zip" readme.txt docs block.bin
+    seven -mx=0 -pmorvik -mem=AES128 "$zips/7z-aes128-stored.zip" readme.txt
     # Methods the stub does not unzip: Deflate64 (9) and BZip2 (12).
     seven -mm=Deflate64 "$zips/7z-deflate64.zip" readme.txt
     seven -mm=BZip2 "$zips/7z-bzip2.zip" readme.txt
