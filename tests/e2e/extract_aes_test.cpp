@@ -340,6 +340,25 @@ TEST(ExtractAes, NoCngLibrarySaysAesCannotBeOpened) {
                   {}, {{"MORVIK_NO_BCRYPT", "1"}});
 }
 
+// An AES member declined at the overwrite prompt is stepped over whole (salt,
+// data and code) without a password check; the next member follows.
+TEST(ExtractAes, DeclinedMemberIsSteppedOverWhole) {
+    Broken b(kSevenZipStored);
+    RemovedIfPassed cleanup{b.dir};
+    b.Pack();
+    test::MakeDirs(b.out);
+    test::WriteFile(b.out + "/second.bin", "kept");
+    std::string question = "File " + b.InOut("second.bin") + " already exists.  Overwrite file?";
+    test::StubRun run =
+        RunAuto(b.package, b.out,
+                PasswordSteps(kPassword) + "box yesnocancel " + Quoted(question) + " -> no\n");
+    EXPECT_CLEAN_RUN(run);
+    EXPECT_EQ(BoxesShown(run.transcript), (std::vector<BoxSeen>{{question, kOverwriteBox, "No"}}));
+    Files expected = Three();
+    expected["second.bin"] = "kept";
+    EXPECT_TREE(b.out, expected);
+}
+
 // Traditional members and AES members side by side in one archive, one
 // password for both.
 TEST(ExtractAes, TraditionalAndAesMembersInOneArchive) {
