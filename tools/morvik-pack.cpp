@@ -71,6 +71,9 @@ Input and output:
   --password-file FILE      with --dir: encrypt every file with the
                             traditional PKWARE encryption under the password
                             in FILE (its first line); sets --encrypted
+  --aes[=128|192|256]       with --password-file: WinZip AES (AE-2) in its
+                            place, AES-256 unless a key size is given; the
+                            salts come from the system's random source
   --out PATH                the package to write (a spanned set: see below)
   -q, --quiet               no summary, progress or notes (errors and
                             warnings still show)
@@ -78,7 +81,8 @@ Value options take either --name=VALUE or --name VALUE.
 
 What the stub needs of an archive (--zip): it reads the archive front to
 back from its first byte and trusts the local headers. Every member is
-checked, in the central directory and in its local header: method 0 or 8,
+checked, in the central directory and in its local header: method 0 or 8
+(or WinZip AES, method 99, AE-1 or AE-2, with 0 or 8 inside),
 names of at most 200 bytes that stay inside the unzip folder and that
 Windows can hold, no ZIP64, CRC-32 and sizes in the local header, and the
 data itself (inflated, its CRC-32 compared; encrypted members excepted).
@@ -292,6 +296,7 @@ const char *const kValueOptions[] = {
 
 struct Settings {
     std::string stub, zip, dir, passwordFile, out;
+    unsigned aesBits = 0; // --aes: 128, 192 or 256; 0: traditional encryption
     pack::NameEncoding names = pack::NameEncoding::Auto;
     bool namesGiven = false;
     bool asIs = false;
@@ -363,6 +368,17 @@ Settings ParseCommandLine(int argc, char **argv) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
             hasValue = true;
+        }
+        if (name == "--aes") {
+            if (!seen.insert(name).second)
+                UsageFail("--aes given twice");
+            if (!hasValue || value == "256")
+                s.aesBits = 256;
+            else if (value == "128" || value == "192")
+                s.aesBits = unsigned(std::stoul(value));
+            else
+                UsageFail("--aes takes 128, 192 or 256, not \"" + value + "\"");
+            continue;
         }
         bool isValueOption = false;
         for (const char *v : kValueOptions)
@@ -464,6 +480,8 @@ Settings ParseCommandLine(int argc, char **argv) {
         UsageFail("give --zip or --dir, not both");
     if (!s.passwordFile.empty() && s.dir.empty())
         UsageFail("--password-file needs --dir (an archive keeps its own encryption)");
+    if (s.aesBits && s.passwordFile.empty())
+        UsageFail("--aes needs --password-file (and --dir)");
     if ((s.namesGiven || s.asIs) && s.zip.empty())
         UsageFail("--names and --as-is need --zip");
     if (s.namesGiven && s.asIs)
@@ -662,7 +680,7 @@ struct Stretch {
 
 // Walks the local records front to back as the stub does. On the next disk
 // the stub resumes only a signature, a local header, or member data it reads
-// itself; names, extra fields, encryption headers, skipped data and data
+// itself; names, extra fields, traditional encryption headers, skipped data and data
 // descriptors must lie whole on one disk.
 std::vector<Stretch> FindUnsplittable(const Bytes &zip) {
     std::vector<Stretch> stretches;
@@ -681,6 +699,7 @@ std::vector<Stretch> FindUnsplittable(const Bytes &zip) {
             return stretches;
         } else if (Matches(zip, at, kLocalSig) && at + 30 <= zip.size()) {
             uint16_t flags = Get16(zip, at + 6);
+            uint16_t method = Get16(zip, at + 8);
             uint32_t compressed = Get32(zip, at + 18);
             uint32_t uncompressed = Get32(zip, at + 22);
             uint16_t nameLength = Get16(zip, at + 26);
@@ -694,7 +713,9 @@ std::vector<Stretch> FindUnsplittable(const Bytes &zip) {
                 end = data + (uncompressed == 0 ? compressed : 0); // skipped, not read
                 stretches.push_back({at, end, "the local header of " + name});
             } else {
-                uint64_t header = data + ((flags & 1) && compressed >= 12 ? 12 : 0);
+                // A traditional encryption header is read whole from one disk;
+                // an AES member's salt, verifier and code go on to the next.
+                uint64_t header = data + ((flags & 1) && method != 99 && compressed >= 12 ? 12 : 0);
                 stretches.push_back({at, header, "the local header of " + name});
                 end = data + compressed;
             }
@@ -974,7 +995,10 @@ Archive PrepareArchive(Settings &s, Bytes &zip) {
     if (!s.dir.empty()) {
         pack::FolderSettings settings;
         if (!s.passwordFile.empty()) {
-            settings.encryption = pack::Encryption::Traditional;
+            settings.encryption = s.aesBits == 128   ? pack::Encryption::Aes128
+                                  : s.aesBits == 192 ? pack::Encryption::Aes192
+                                  : s.aesBits == 256 ? pack::Encryption::Aes256
+                                                     : pack::Encryption::Traditional;
             settings.password = ReadPassword(s.passwordFile);
             s.options |= OPT_ENCRYPTED;
         }
@@ -989,7 +1013,9 @@ Archive PrepareArchive(Settings &s, Bytes &zip) {
         a.names = std::move(folder.names);
         a.contents = std::to_string(folder.files) + " file(s) and " +
                      std::to_string(folder.folders) + " folder(s) from " + s.dir +
-                     (settings.encryption != pack::Encryption::None ? ", encrypted" : "");
+                     (s.aesBits ? ", encrypted with AES-" + std::to_string(s.aesBits)
+                      : !s.passwordFile.empty() ? std::string(", encrypted")
+                                                : std::string());
         return a;
     }
     zip = ReadFile(s.zip, "archive");

@@ -134,8 +134,6 @@ SpanSet MakeSpanSet(const SpanCase &c, std::vector<std::string> options = {}) {
         options.push_back("--exe-volumes");
     if (c.kind == Kind::Encrypted || c.kind == Kind::Aes)
         options.push_back("--encrypted");
-    if (c.kind == Kind::Aes)
-        options.push_back("--any-split"); // the builder takes a salt for a header
     test::PackOrFail(zip, set.dir + "/set/SETUP.EXE", options);
     set.disks = CountDisks(set.dir + "/set");
     set.devices = set.dir + "/dosdevices";

@@ -129,6 +129,70 @@ TEST(PackFolder, PasswordFileEncryptsEveryFile) {
     EXPECT_NE(r.err.find("the password file's first line is empty"), std::string::npos) << r.err;
 }
 
+// --aes: every file as a WinZip AES member (AE-2) of the strength asked for,
+// which the stub unzips with the password and 7-Zip opens with it too.
+TEST(PackFolder, AesEncryptsEveryFileAtEachStrength) {
+    std::string dir = test::TempDir("packdir");
+    RemovedIfPassed cleanup{dir};
+    std::map<std::string, std::string> files = {{"a.txt", TextBytes(30000, 1)},
+                                                {"empty.txt", ""},
+                                                {"sub/", ""},
+                                                {"sub/b.bin", NoiseBytes(5001, 2)}};
+    WriteTree(dir + "/src", files, kSourceTime);
+    test::WriteFile(dir + "/password", "secret\n");
+    const struct {
+        const char *option;
+        uint8_t strength;
+    } cases[] = {{"--aes", 3}, {"--aes=128", 1}, {"--aes=192", 2}, {"--aes=256", 3}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.option);
+        const std::string n = std::to_string(&c - cases);
+        std::string package = dir + "/package" + n;
+        test::ProcessResult r =
+            PackDir(dir + "/src", package, {"--password-file", dir + "/password", c.option}, "UTC");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(", encrypted with AES-" + std::to_string(64 + 64 * c.strength)),
+                  std::string::npos)
+            << r.out;
+
+        std::string bytes = test::ReadFile(package);
+        EXPECT_EQ(Get32(bytes, FindSfxHeader(bytes) + 28) & 0x100, 0x100u);
+        std::string zip = bytes.substr(ArchiveOffset(bytes));
+        ZipLayout layout = ReadLayout(zip);
+        for (const char *name : {"a.txt", "empty.txt", "sub/b.bin"}) {
+            const LocalRecord &m = layout.Named(name);
+            EXPECT_EQ(m.method, 99) << name;
+            EXPECT_EQ(m.flags & 1, 1) << name;
+            EXPECT_EQ(m.crc, 0u) << name << ": AE-2";
+            size_t extra = m.offset + 30 + m.nameLength;
+            ASSERT_GE(m.extraLength, 11) << name;
+            // id 0x9901, 7 bytes, vendor version 2, "AE", the strength
+            const char record[] = {1, char(0x99), 7, 0, 2, 0, 'A', 'E', char(c.strength)};
+            EXPECT_EQ(zip.substr(extra + m.extraLength - 11, 9), std::string(record, 9)) << name;
+        }
+        EXPECT_EQ(layout.Named("sub/").flags & 1, 0);
+
+        std::string out = dir + "/out" + n;
+        test::StubRun run = RunAuto(package, out, PasswordSteps("secret"));
+        EXPECT_CLEAN_RUN(run);
+        EXPECT_TRUE(BoxesShown(run.transcript).empty()) << run.transcript;
+        EXPECT_TREE(out, files);
+        // 7-Zip reads the archive with the same password, and not without it.
+        test::WriteFile(dir + "/aes.zip", zip);
+        EXPECT_EQ(test::Shell("7z t -psecret aes.zip >/dev/null 2>&1 && echo ok", dir), "ok\n");
+        EXPECT_EQ(test::Shell("7z t -pwrong aes.zip >/dev/null 2>&1 || echo refused", dir),
+                  "refused\n");
+    }
+
+    test::ProcessResult r = PackDir(dir + "/src", dir + "/bad",
+                                    {"--password-file", dir + "/password", "--aes=512"}, "UTC");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("--aes takes 128, 192 or 256"), std::string::npos) << r.err;
+    r = PackDir(dir + "/src", dir + "/bad", {"--aes"}, "UTC");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("--aes needs --password-file"), std::string::npos) << r.err;
+}
+
 TEST(PackFolder, RefusesWhatTheStubCannotCarryNamingEach) {
     std::string dir = test::TempDir("packdir");
     RemovedIfPassed cleanup{dir};

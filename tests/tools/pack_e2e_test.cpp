@@ -95,6 +95,16 @@ std::vector<SourceCase> SourceCases() {
          "",
          {{"caf\xc3\xa9.txt", "cafe\n"}, {"na\xc3\xafve/", ""}, {"na\xc3\xafve/x.txt", "x\n"}}},
         {"SevenZip", "TZ=UTC LC_ALL=C.UTF-8 7z a -tzip -mx=9 -bso0 -bsp0 {zip} .", {}, "", "", {}},
+        // AES (AE-2) as 7-Zip writes it; unzip has no AES, so its reference is
+        // the same tree zipped without a password.
+        {"SevenZipAes256",
+         "TZ=UTC LC_ALL=C.UTF-8 7z a -tzip -mx=9 -bso0 -bsp0 ../plain.zip . && TZ=UTC "
+         "LC_ALL=C.UTF-8 7z a -tzip -mx=9 -mem=AES256 -psecret -bso0 -bsp0 {zip} .",
+         {kEncryptedNote},
+         PasswordSteps(),
+         "",
+         {},
+         "plain.zip"},
         // Data in front of the archive whose offsets do not count it.
         {"Prefixed",
          "TZ=UTC zip -q -r -9 ../plain.zip . && { printf 'MZ another stub'; cat ../plain.zip; } "
@@ -228,6 +238,49 @@ TEST(PackRefusal, NamesTheMemberAndTheReasonAndWritesNothing) {
                       "open('in.zip', 'wb').write(data)\n";
         test::WriteFile(dir + "/mk.py", script);
         test::Shell("python3 mk.py", dir);
+        test::ProcessResult r = test::Pack(zip, dir + "/package");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("morvik-pack: error: " + zip + ": " + c.error), std::string::npos)
+            << r.err;
+        EXPECT_FALSE(test::Exists(dir + "/package"));
+    }
+}
+
+// 7-Zip's AES members the stub cannot follow are refused, naming the member:
+// another method inside (7-Zip's own bzip2), an unknown vendor version, and
+// method 99 without its AES record (the records' ids changed).
+TEST(PackRefusal, AesMembersTheStubCannotFollow) {
+    std::string dir = test::TempDir("refuse");
+    RemovedIfPassed cleanup{dir};
+    WriteTree(dir + "/src", {{"a.txt", TextBytes(3000, 5)}}, kSourceTime);
+    const struct {
+        const char *label, *method, *from, *to;
+        std::string error;
+    } cases[] = {
+        {"bzip2 inside", "-mm=BZip2", "", "",
+         "member a.txt: AES-encrypted with compression method 12 (bzip2); the stub unzips only "
+         "stored (0) and deflated (8) members"},
+        {"vendor version 3", "-mm=Deflate", "\\x01\\x99\\x07\\x00\\x02",
+         "\\x01\\x99\\x07\\x00\\x03",
+         "member a.txt: an AES extra record the stub does not know (vendor version 3, key "
+         "strength 3)"},
+        {"no AES record", "-mm=Deflate", "\\x01\\x99\\x07\\x00", "\\x02\\x99\\x07\\x00",
+         "member a.txt: method 99 (WinZip AES) without the AES extra record (0x9901) in its "
+         "local header"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string zip = dir + "/in.zip";
+        test::Shell("rm -f ../in.zip && 7z a -tzip -bso0 -bsp0 -psecret -mem=AES256 " +
+                        std::string(c.method) + " ../in.zip a.txt",
+                    dir + "/src");
+        if (*c.from)
+            test::Shell(std::string("python3 -c \"d = open('in.zip', 'rb').read(); ") +
+                            "assert d.count(b'" + c.from +
+                            "') == 2; open('in.zip', 'wb')"
+                            ".write(d.replace(b'" +
+                            c.from + "', b'" + c.to + "'))\"",
+                        dir);
         test::ProcessResult r = test::Pack(zip, dir + "/package");
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(r.err.find("morvik-pack: error: " + zip + ": " + c.error), std::string::npos)

@@ -10,6 +10,12 @@ namespace pack {
 enum class Encryption {
     None,
     Traditional, // PKWARE's traditional encryption, with a 12-byte encryption header
+    // WinZip AES, AE-2: method 99 with the AES extra record (the real method
+    // inside), a salt and a 2-byte password verifier before the data, AES in
+    // counter mode, a 10-byte HMAC-SHA1 code behind it, CRC-32 0.
+    Aes128,
+    Aes192,
+    Aes256,
 };
 
 // One member as the archive writer is about to store it.

@@ -119,6 +119,57 @@ bool HasZip64Extra(const uint8_t *extra, size_t length) {
     return false;
 }
 
+// The AES record of an AES member's extra field (id 0x9901: vendor version,
+// vendor "AE", key strength, the real method); false when there is none.
+struct AesRecord {
+    uint16_t vendorVersion = 0, method = 0;
+    uint8_t strength = 0;
+    bool vendorAe = false;
+};
+bool FindAesRecord(const uint8_t *extra, size_t length, AesRecord &record) {
+    size_t at = 0;
+    while (length - at >= 4) {
+        uint16_t id = Get16(extra + at), size = Get16(extra + at + 2);
+        if (size > length - at - 4)
+            break;
+        if (id == kExtraAes && size == 7) {
+            record.vendorVersion = Get16(extra + at + 4);
+            record.vendorAe = extra[at + 6] == 'A' && extra[at + 7] == 'E';
+            record.strength = extra[at + 8];
+            record.method = Get16(extra + at + 9);
+            return true;
+        }
+        at += 4 + size;
+    }
+    return false;
+}
+
+// Checks an AES member as the stub reads it: its local header's AES record,
+// the real method inside, and room for the salt, verifier and code.
+void CheckAesMember(const Bytes &zip, const Entry &m, bool encrypted) {
+    AesRecord aes;
+    if (!encrypted)
+        RefuseMember(m, "method 99 (WinZip AES), but not flagged as encrypted");
+    if (!FindAesRecord(zip.data() + m.local + kLocalHeaderSize + m.name.size(), m.localExtra, aes))
+        RefuseMember(m, "method 99 (WinZip AES) without the AES extra record (0x9901) in its "
+                        "local header");
+    if ((aes.vendorVersion != 1 && aes.vendorVersion != 2) || !aes.vendorAe || aes.strength < 1 ||
+        aes.strength > 3)
+        RefuseMember(m, "an AES extra record the stub does not know (vendor version " +
+                            std::to_string(aes.vendorVersion) + ", key strength " +
+                            std::to_string(aes.strength) + ")");
+    if (aes.method != kMethodStored && aes.method != kMethodDeflated)
+        RefuseMember(m, "AES-encrypted with compression method " + MethodName(aes.method) +
+                            "; the stub unzips only stored (0) and deflated (8) members");
+    const uint32_t overhead = 4 + 4 * uint32_t(aes.strength) + 2 + 10;
+    if (m.compressed < overhead)
+        RefuseMember(m, "AES-encrypted, but shorter than its salt, password verifier and "
+                        "authentication code");
+    if (aes.method == kMethodStored &&
+        uint64_t(m.compressed) != uint64_t(m.uncompressed) + overhead)
+        RefuseMember(m, "stored, but its compressed and uncompressed sizes differ");
+}
+
 // The end record: scanning backwards, the first "PK\x05\x06" whose comment
 // reaches exactly to the end of the archive.
 size_t FindEndRecord(const Bytes &zip) {
@@ -355,11 +406,14 @@ MendedArchive CheckAndMend(const Bytes &zip, const MendSettings &settings) {
             if (m.uncompressed != 0)
                 RefuseMember(m, "a folder member with data, which the stub would not step over");
         } else {
-            if (m.method == 99 || (m.method != kMethodStored && m.method != kMethodDeflated))
+            if (m.method == kMethodAes) {
+                CheckAesMember(zip, m, encrypted);
+            } else if (m.method != kMethodStored && m.method != kMethodDeflated) {
                 RefuseMember(m, "compression method " + MethodName(m.method) +
                                     "; the stub unzips only stored (0) and deflated (8) members");
-            if (encrypted && m.compressed < kEncryptionHeaderSize)
+            } else if (encrypted && m.compressed < kEncryptionHeaderSize) {
                 RefuseMember(m, "encrypted, but shorter than its 12-byte encryption header");
+            }
             if (m.method == kMethodStored &&
                 uint64_t(m.compressed) != m.uncompressed + (encrypted ? 12u : 0u))
                 RefuseMember(m, "stored, but its compressed and uncompressed sizes differ");

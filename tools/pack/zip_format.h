@@ -78,7 +78,9 @@ enum : uint16_t {
     kFlagUtf8 = 0x0800,
     kMethodStored = 0,
     kMethodDeflated = 8,
+    kMethodAes = 99, // WinZip AES: the real method is in the AES extra record
     kExtraZip64 = 0x0001,
+    kExtraAes = 0x9901,
 };
 
 // The CRC-32 of ZIP (zlib's crc32), continued from `crc`.
