@@ -816,13 +816,11 @@ class Suite:
         n = self.run_spanned_set("span exe out", set_dir, "SETUP", 3, tree, archive, True)
         return f"{n} files over three disks (.EXE volumes, archive behind the stub on disk 1)"
 
-    def unzip_with_password(self, d, tree, archive, password, name):
-        """Unzip in the dialog: the password dialog, owned by it, takes the
-        password; the result box counts every file (folders are not counted);
-        the tree lands whole."""
+    def unzip_with_password(self, package, tree, archive, password, name):
+        """Unzip `package` (its folder C:\\NAME out) in the dialog: the password
+        dialog, owned by it, takes the password; the result box counts every
+        file (folders are not counted); the tree of `archive` lands whole."""
         files = [m for m in archive_members(archive) if not m.is_dir()]
-        package = self.pack(archive, os.path.join(d, name + ".exe"), "--encrypted",
-                            f"--folder=C:\\{name} out")
         out = self.fresh_output(f"{name} out")
         proc = self.start_wine(package)
         try:
@@ -853,16 +851,33 @@ class Suite:
         d, tree, archive = self.fixture("encrypted", 6, "infozip", "secret.zip", "-D", "-P", password)
         check(all(m.flag_bits & 1 for m in archive_members(archive)),
               "fixture: members are not encrypted")
-        return self.unzip_with_password(d, tree, archive, password, "secret")
+        package = self.pack(archive, os.path.join(d, "secret.exe"), "--encrypted",
+                            "--folder=C:\\secret out")
+        return self.unzip_with_password(package, tree, archive, password, "secret")
 
     def case_aes_password_dialog(self):
-        """7-Zip's AES-256 (AE-2): the stub decrypts and authenticates every
-        member with the system's bcrypt.dll, which Wine gives through GnuTLS."""
+        """AES packages: 7-Zip's AES-256 and the builder's own AES-128 (both
+        AE-2); the stub decrypts and authenticates every member with the
+        system's bcrypt.dll, which Wine gives through GnuTLS."""
         password = "Morvik-2024 AES"
         d, tree, archive = self.fixture("aes", 13, "7z", "aes.zip", "-mem=AES256", "-p" + password)
         check(all(m.compress_type == 99 for m in archive_members(archive) if not m.is_dir()),
               "fixture: members are not AES")
-        return "AES-256: " + self.unzip_with_password(d, tree, archive, password, "aes")
+        package = self.pack(archive, os.path.join(d, "aes.exe"), "--encrypted",
+                            "--folder=C:\\aes out")
+        notes = ["7-Zip AES-256: " +
+                 self.unzip_with_password(package, tree, archive, password, "aes")]
+        password_file = os.path.join(d, "password.txt")
+        with open(password_file, "w") as f:
+            f.write(password + "\n")
+        built = os.path.join(d, "aes-built.exe")
+        self.run([self.pack_tool, "--stub", self.stub, "--dir", tree, "--out", built,
+                  "--password-file", password_file, "--aes=128", "--folder=C:\\aes built out"])
+        check(all(m.compress_type == 99 for m in archive_members(built) if not m.is_dir()),
+              "the builder's package: members are not AES")
+        notes.append("builder AES-128: " +
+                     self.unzip_with_password(built, tree, built, password, "aes built"))
+        return "; ".join(notes)
 
     def case_damaged_crc(self):
         d = self.new_case_dir("damaged")
