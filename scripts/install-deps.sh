@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ python3 zlib1g-dev libssl-dev googletest libgtest-dev
-          python3-cryptography zip unzip p7zip-full libarchive-tools tmux clang-14 libclang-rt-14-dev llvm-14)
+          python3-cryptography zip unzip p7zip-full libarchive-tools tmux clang-14
+          libclang-rt-14-dev llvm-14)
 if [[ "${1:-}" == "--windows" ]]; then
   # Both Windows stubs are built everywhere; 64-bit Wine runs on every x86-64
   # machine, 32-bit Wine only where the kernel runs 32-bit programs. Wine's
