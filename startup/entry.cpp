@@ -1,5 +1,7 @@
 // The program's entry point: the command line's tail goes to start-up, and
-// the process ends with its result, which is always 0.
+// the process ends with its result: 0 when the last extraction completed
+// (or for "-info"), 1 when the user ended it without an error, 2 when an
+// error or an abort ended it.
 #include "startup/startup.h"
 
 #ifdef _WIN32

@@ -142,13 +142,16 @@ static void ShowStartupMessage(BOOL *goOn) {
     startupMessage = NULL;
 }
 
-static void RunMainDialog() {
+// Returns the exit code the dialog leaves; a dialog that cannot be shown is
+// a refused start.
+static int RunMainDialog() {
     void *dialogTemplate = AllocGlobalBlock(MAIN_DIALOG_COPY);
     if (!dialogTemplate)
-        return;
+        return EXIT_FAILED;
     memcpy(dialogTemplate, MessageText(MSG_MAIN_DIALOG), MAIN_DIALOG_COPY);
     DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialogTemplate, NULL, MainDialogProc, 0);
     FreeGlobalBlock(dialogTemplate);
+    return dialogExitCode;
 }
 
 static void ReleaseEverything() {
@@ -203,28 +206,29 @@ int StartUp(HINSTANCE programInstance, char *tail) {
     session.messageBuffer = (char *)AllocGlobalBlock(MESSAGE_BUFFER_SIZE);
     if (!customTitle || !afterUnzipCommand || !afterUnzipParameters || !infoText ||
         !session.messageBuffer)
-        return 0; // nothing can be shown yet: end at once
+        return EXIT_FAILED; // nothing can be shown yet: end at once
 
     GetModuleFileNameA(NULL, packagePath, FOLDER_BUFFER_SIZE);
     packagePath[FOLDER_BUFFER_SIZE - 1] = 0;
     ResolveLongName(packagePath);
 
     // The landing point in force whenever no extraction runs: a FatalExit
-    // that arrives here ends the program at once.
+    // that arrives here ends the program at once, with its code.
     jmp_buf landing;
     session.landingPoint = &landing;
-    if (setjmp(landing) != 0)
-        return 0;
+    int fatalCode = setjmp(landing);
+    if (fatalCode != 0)
+        return fatalCode;
 
     PackageSetUp();
     if (strstr(tail, infoKeyword)) {
         MessageBoxA(NULL, infoText, defaultTitle, MB_OK);
-        return 0;
+        return EXIT_COMPLETED;
     }
     newShell = majorVersion >= 4;
     if (sfxHeader.completeMarker == 0) {
         MessageBoxA(NULL, MessageText(MSG_INCOMPLETE), defaultTitle, MB_ICONERROR);
-        return 0;
+        return EXIT_FAILED;
     }
     overwriteWithoutPrompt = (sfxHeader.options & OPT_OVERWRITE) != 0;
     session.encrypted = (sfxHeader.options & OPT_ENCRYPTED) != 0;
@@ -233,13 +237,13 @@ int StartUp(HINSTANCE programInstance, char *tail) {
         BOOL goOn;
         ShowStartupMessage(&goOn);
         if (!goOn)
-            return 0;
+            return EXIT_USER_ENDED;
     }
     if (sfxHeader.options & OPT_AUTO)
         autoMode = TRUE;
     ParseCommandLine(tail);
-    RunMainDialog();
+    int exitCode = RunMainDialog();
     ReleaseEverything();
     session.landingPoint = NULL;
-    return 0;
+    return exitCode;
 }

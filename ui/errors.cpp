@@ -28,7 +28,7 @@ void FatalExit(int code) {
     // Resumes at the innermost active landing point: the extraction's while
     // one runs, start-up's otherwise.
     if (!session.landingPoint)
-        ExitProcess(0);
+        ExitProcess((UINT)code);
     longjmp(*session.landingPoint, code);
 }
 

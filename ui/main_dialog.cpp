@@ -12,6 +12,7 @@
 enum { LONGEST_NAME_IN_INTRO = 24, CAPTION_SIZE = 300, INTRO_SIZE = 400, RESULT_SIZE = 100 };
 
 static UINT_PTR meterTimer;
+int dialogExitCode = EXIT_USER_ENDED;
 
 static void Repaint(HWND dialog) {
     InvalidateRect(dialog, NULL, FALSE);
@@ -43,6 +44,7 @@ static BOOL OnInitDialog(HWND dialog) {
     if (meter)
         ShowWindow(meter, SW_HIDE);
     session.extractionActive = FALSE;
+    dialogExitCode = EXIT_USER_ENDED; // nothing unzipped yet
 
     const char *packageName = FileNamePart(packagePath);
     char text[INTRO_SIZE];
@@ -138,6 +140,7 @@ static BOOL OnUnzip(HWND dialog) {
     Repaint(dialog);
     SetDlgItemTextA(dialog, CTL_STATUS, "");
 
+    dialogExitCode = result == 0 ? EXIT_COMPLETED : result;
     if (result != 0) {
         SetDlgItemTextA(dialog, CTL_STATUS, MessageText(MSG_UNZIP_ABORTED));
         EndDialog(dialog, 1);

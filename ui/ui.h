@@ -11,6 +11,10 @@
 
 // Fatal codes carried to a landing point.
 enum { FATAL_CANCELLED = 1, FATAL_ERROR = 2 };
+// The program's exit codes: the last extraction completed ("-info" too); the
+// user ended it without an error; an error or an abort ended it. The last
+// two are the fatal codes, so a landing point's code is the exit code.
+enum { EXIT_COMPLETED = 0, EXIT_USER_ENDED = FATAL_CANCELLED, EXIT_FAILED = FATAL_ERROR };
 [[noreturn]] void FatalExit(int code);
 [[noreturn]] void ErrorExit(const char *text);
 [[noreturn]] void HeaderCorruptExit();
@@ -92,3 +96,6 @@ enum {
 };
 enum { METER_TIMER_ID = 69, METER_TIMER_MS = 500, SMALL_PACKAGE_LIMIT = 0x80000 };
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// How the main dialog leaves the program: EXIT_USER_ENDED until an
+// extraction has run, then the outcome of the last one that ran.
+extern int dialogExitCode;

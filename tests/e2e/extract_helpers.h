@@ -300,8 +300,12 @@ inline std::string Describe(const test::StubRun &run) {
            "\n--- transcript\n" + run.transcript;
 }
 
-// The scripted user had nothing to complain about and the stub exited 0.
-#define EXPECT_CLEAN_RUN(run) EXPECT_EQ((run).process.exitCode, 0) << extract_e2e::Describe(run)
+// The scripted user had nothing to complain about and the stub exited with
+// `code` (a script failure exits 97): 0 when the last extraction completed,
+// 1 when the user ended it without an error, 2 when an error or an abort did.
+#define EXPECT_RUN_EXIT(run, code)                                                                 \
+    EXPECT_EQ((run).process.exitCode, (code)) << extract_e2e::Describe(run)
+#define EXPECT_CLEAN_RUN(run) EXPECT_RUN_EXIT(run, 0)
 
 // A message box as the transcript records it; every box of the stub has the
 // caption "Morvik Self-Extractor".

@@ -151,7 +151,7 @@ TEST(ExtractNamesInUtf8, ANameTooLongInUtf8IsRefused) {
         utf8 += "░";
     test::StubRun run =
         RunAuto(dir + "/package", dir + "/out", ErrorStep("Zip contains the file name"));
-    EXPECT_CLEAN_RUN(run);
+    EXPECT_RUN_EXIT(run, 2);
     std::vector<BoxSeen> boxes = BoxesShown(run.transcript);
     ASSERT_EQ(boxes.size(), 1u) << run.transcript;
     EXPECT_EQ(boxes[0], ErrorBox("Zip contains the file name \"" + utf8 +

@@ -53,10 +53,11 @@ bool DialogOpened(const test::StubRun &run) {
     return Contains(run.transcript, "dialog opened");
 }
 
-// What start-up showed when it ended before the dialog: exactly one box.
+// What start-up showed when it ended before the dialog: exactly one box. An
+// error box refuses the start (exit code 2); the info text answers "-info" (0).
 void ExpectOnlyBox(const test::StubRun &run, const std::string &text, unsigned type,
                    const std::string &caption = kTitle) {
-    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    EXPECT_EQ(run.process.exitCode, type == kErrorIcon ? 2 : 0) << Describe(run);
     EXPECT_FALSE(DialogOpened(run)) << Describe(run);
     std::vector<ShownBox> boxes = Boxes(run.transcript);
     ASSERT_EQ(boxes.size(), 1u) << Describe(run);
@@ -99,7 +100,8 @@ TEST(StartupInfo, InfoWordAndIncompletePackage) {
         test::StubRun run =
             test::RunStub(row.package, row.args, row.dialog ? kCloseDialog : "box ok \"\" -> ok\n");
         if (row.dialog) {
-            EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+            // Closed without unzipping anything.
+            EXPECT_EQ(run.process.exitCode, 1) << Describe(run);
             EXPECT_TRUE(DialogOpened(run)) << Describe(run);
             EXPECT_TRUE(Boxes(run.transcript).empty()) << Describe(run);
         } else {
@@ -127,25 +129,28 @@ TEST(TextsInTheTrailer, ShowInTheProcessCodePage) {
         std::vector<std::string> args;
         std::string script;
         std::string text, caption; // of the one box shown
+        int exitCode;              // closed without unzipping: 1
     } rows[] = {
-        {"-info", made, {"-info"}, "box ok \"\" -> ok\n", test::InAnsi(info), kTitle},
+        {"-info", made, {"-info"}, "box ok \"\" -> ok\n", test::InAnsi(info), kTitle, 0},
         {"start-up message under the custom title",
          made,
          {},
          std::string("box ok \"\" -> ok\n") + kCloseDialog,
          test::InAnsi(message),
-         test::InAnsi(title)},
+         test::InAnsi(title),
+         1},
         {"ANSI bytes",
          legacy,
          {"-info"},
          "box ok \"\" -> ok\n",
          test::InAnsi("Café résumé"),
-         kTitle},
+         kTitle,
+         0},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         test::StubRun run = test::RunStub(row.package, row.args, row.script);
-        EXPECT_EQ(run.process.exitCode, 0) << run.transcript;
+        EXPECT_EQ(run.process.exitCode, row.exitCode) << run.transcript;
         std::vector<ShownBox> boxes = Boxes(run.transcript);
         ASSERT_EQ(boxes.size(), 1u) << run.transcript;
         EXPECT_EQ(boxes[0].text, row.text);
@@ -161,7 +166,7 @@ TEST(TextsInTheTrailer, ShowInTheProcessCodePage) {
     bool utf8 = test::AnsiCodePage() == 65001;
     test::StubRun run = test::RunStub(autoPackage, {},
                                       utf8 ? "" : "box ok \"Could not create\" icon=error -> ok\n");
-    EXPECT_EQ(run.process.exitCode, 0) << run.transcript;
+    EXPECT_EQ(run.process.exitCode, utf8 ? 0 : 2) << run.transcript;
     if (utf8) {
         EXPECT_EQ(test::ListTree(out).count(folder + "/a.txt"), 1u) << run.transcript;
     } else {
@@ -212,7 +217,9 @@ TEST(StartupMessage, ButtonsAnswersAndCaption) {
         if (row.goesOn)
             script += kCloseDialog;
         test::StubRun run = test::RunStub(Package(options), {}, script);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        // The user ends it either way: No or Cancel at once, or Close without
+        // unzipping.
+        EXPECT_EQ(run.process.exitCode, 1) << Describe(run);
         EXPECT_EQ(DialogOpened(run), row.goesOn) << Describe(run);
         std::vector<ShownBox> boxes = Boxes(run.transcript);
         ASSERT_EQ(boxes.size(), 1u) << Describe(run);
@@ -265,7 +272,7 @@ TEST(StartupCommandLine, AutoModeFromPackageAndCommandLine) {
             package = moved;
         }
         test::StubRun run = test::RunStub(package, args, row.script);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(run.process.exitCode, row.unzipped == Unzipped::Nowhere ? 1 : 0) << Describe(run);
         EXPECT_TRUE(Boxes(run.transcript).empty()) << "auto mode shows no result box\n"
                                                    << Describe(run);
         EXPECT_EQ(test::Exists(trailerFolder), row.unzipped == Unzipped::ToTrailerFolder);
@@ -417,7 +424,7 @@ TEST(StartupTrailer, AbsentTrailer) {
                                              "\"\n"
                                              "press 2\n",
                                          {{"TMP", tmp}});
-    EXPECT_EQ(dialog.process.exitCode, 0) << Describe(dialog);
+    EXPECT_EQ(dialog.process.exitCode, 1) << Describe(dialog);
     EXPECT_TRUE(Boxes(dialog.transcript).empty()) << Describe(dialog);
 }
 

@@ -99,7 +99,7 @@ void ExpectOpening(const std::string &name, const std::vector<std::string> &opti
                          "expect enabled 1\n"
                          "press 2\n";
     test::StubRun run = test::RunStub(MakePackage(zip, options, name, ""), {}, script, env);
-    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    EXPECT_EQ(run.process.exitCode, 1) << Describe(run); // closed, nothing unzipped
     EXPECT_TRUE(Boxes(run.transcript).empty()) << Describe(run);
 }
 
@@ -207,7 +207,7 @@ TEST(UiBrowse, ButtonExistsByTheShellAndTheWindowsVersion) {
                              (row.button ? "expect visible 115\n" : "expect missing 115\n") +
                              "press 2\n";
         test::StubRun run = test::RunStub(package, {}, script, row.env);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(run.process.exitCode, 1) << Describe(run); // closed, nothing unzipped
     }
 }
 
@@ -307,7 +307,8 @@ TEST(UiMainDialog, UnzipResultAndFolderRefusals) {
                   "press 2\n";
         test::StubRun run =
             test::RunStub(package, {}, script, {{"MORVIK_ANSI_CODEPAGE", row.codePage}});
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        // A refused folder and then Close: nothing was unzipped.
+        EXPECT_EQ(run.process.exitCode, row.unzips ? 0 : 1) << Describe(run);
         std::vector<ShownBox> boxes = Boxes(run.transcript);
         ASSERT_EQ(boxes.size(), 1u) << Describe(run);
         EXPECT_EQ(boxes[0].text, row.boxText);
@@ -362,20 +363,21 @@ TEST(UiPassword, CancelEmptyOkAndLongPasswords) {
         std::string steps;    // in the password dialog
         std::string after;    // back in the main dialog
         bool unzips;
+        int exitCode;
     } rows[] = {
         {"Cancel: Unzip enabled again, nothing unzipped", "secret", "escape\n",
          "dialog \"Morvik Self-Extractor - setup\"\nexpect enabled 1\nexpect default 2\n"
          "press 2\n",
-         false},
+         false, 1},
         {"OK with an empty field does nothing", "secret",
          "press 1\n" + passwordDialog + "type 402 \"secret\"\npress 1\n",
-         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n", true},
+         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n", true, 0},
         {"300 characters typed: the first 254 count", password254,
          "type 402 \"" + password254 + std::string(46, 'Z') + "\"\npress 1\n",
-         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n", true},
+         "box ok \"2 file(s) unzipped successfully\" -> ok\npress 2\n", true, 0},
         {"253 characters are another password", password254,
          "type 402 \"" + password254.substr(0, 253) + "\"\npress 1\n",
-         "box ok \"Incorrect password specified\" icon=error -> ok\n", false},
+         "box ok \"Incorrect password specified\" icon=error -> ok\n", false, 2},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -387,7 +389,7 @@ TEST(UiPassword, CancelEmptyOkAndLongPasswords) {
         std::string package = MakePackage(zip, {"--encrypted", "--folder=" + out}, "setup.exe", "");
         test::StubRun run =
             test::RunStub(package, {}, "press 1\n" + passwordDialog + row.steps + row.after);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(run.process.exitCode, row.exitCode) << Describe(run);
         EXPECT_EQ(test::Exists(out + "/sub/b.txt"), row.unzips) << Describe(run);
         if (row.unzips) {
             EXPECT_EQ(test::ReadFile(out + "/a.txt"), "alpha\n");
@@ -427,7 +429,8 @@ TEST(UiOverwritePrompt, YesNoCancelAndTheCheckBox) {
                 "box yesnocancel /^File .*a\\.txt already exists\\.  Overwrite file\\?$/ -> " +
                 row.answer + "\n";
         test::StubRun run = test::RunStub(package, {}, script + row.end);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        // Cancel ends it without an error.
+        EXPECT_EQ(run.process.exitCode, row.answer == "cancel" ? 1 : 0) << Describe(run);
         EXPECT_EQ(test::ReadFile(out + "/a.txt"), row.a);
         EXPECT_EQ(test::Exists(out + "/b.txt"), row.bUnzipped);
         if (!row.answer.empty()) {
@@ -458,7 +461,8 @@ TEST(UiAbortQuestion, NoGoesOnYesEndsTheRun) {
                                           "expect cursor wait\n"
                                           "key dialog space\n" +
                                           question + " -> yes\n");
-    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    EXPECT_EQ(run.process.exitCode, 2) << Describe(run); // an abort
+
     std::vector<ShownBox> boxes = Boxes(run.transcript);
     ASSERT_EQ(boxes.size(), 2u) << "no result box after an abort\n" << Describe(run);
     for (const ShownBox &box : boxes) {
@@ -606,7 +610,8 @@ TEST(UiDelayedMeter, TicksBeforeDuringAndAfterARun) {
         std::string package = MakePackage(zip, options, "setup.exe", "");
         MakeSmall(package);
         test::StubRun run = test::RunStub(package, {}, row.script);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        // Closed after the password dialog's Cancel: nothing was unzipped.
+        EXPECT_EQ(run.process.exitCode, row.encrypted ? 1 : 0) << Describe(run);
         row.check(run.transcript);
     }
 }
@@ -650,7 +655,7 @@ TEST(UiAutoMode, CompletedRunClosesFailedRunAborts) {
             test::WriteFile(package, bytes);
         }
         test::StubRun run = test::RunStub(package, {}, row.script);
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        EXPECT_EQ(run.process.exitCode, row.damage ? 2 : 0) << Describe(run);
         EXPECT_TRUE(Contains(run.transcript, "dialog ended")) << Describe(run);
         EXPECT_EQ(test::Exists(out + "/b.txt"), row.bUnzipped);
         std::vector<ShownBox> boxes = Boxes(run.transcript);
@@ -715,7 +720,7 @@ TEST(UiMainDialog, AboutAndHelpTexts) {
                                       "box ok \"setup.exe\" -> ok\n"
                                       "dialog \"Morvik\"\n"
                                       "press 2\n");
-    EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+    EXPECT_EQ(run.process.exitCode, 1) << Describe(run); // closed, nothing unzipped
     std::vector<ShownBox> boxes = Boxes(run.transcript);
     ASSERT_EQ(boxes.size(), 2u) << Describe(run);
     for (const ShownBox &box : boxes) {
@@ -815,7 +820,8 @@ TEST(UiRunMorvik, RegistryValueShiftKeyAndSpannedSets) {
         test::StubRun run = test::RunStub(
             row.package, {}, "dialog \"Morvik\"\n" + row.script,
             {{"MORVIK_REGISTRY", registry}, {"MORVIK_DOSDEVICES", devices}, {"HOME", home}});
-        EXPECT_EQ(run.process.exitCode, 0) << Describe(run);
+        // Handed over or closed: this program unzipped nothing.
+        EXPECT_EQ(run.process.exitCode, 1) << Describe(run);
         std::vector<ShownBox> boxes = Boxes(run.transcript);
         if (Contains(row.script, "not found")) {
             ASSERT_EQ(boxes.size(), 1u) << Describe(run);

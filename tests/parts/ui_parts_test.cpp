@@ -413,21 +413,23 @@ TEST(UiStartUp, StatusLineWhenTheMainDialogEnds) {
         bool autoMode, existingA, damaged;
         std::string script;
         std::string status;
+        int exitCode;            // what StartUp returns, the program's exit code
         bool timerFails = false; // a small package, and SetTimer fails
     } rows[] = {
         {"completed run", false, false, false, "press 1\nbox ok \"unzipped\" -> ok\npress 2\n",
-         "3 file(s) unzipped successfully"},
-        {"completed run in auto mode", true, false, false, "", "3 file(s) unzipped successfully"},
-        {"failed run in auto mode", true, false, true, "box ok \"Bad CRC\" -> ok\n", aborted},
+         "3 file(s) unzipped successfully", 0},
+        {"completed run in auto mode", true, false, false, "", "3 file(s) unzipped successfully",
+         0},
+        {"failed run in auto mode", true, false, true, "box ok \"Bad CRC\" -> ok\n", aborted, 2},
         {"abort confirmed", false, false, false,
-         "press 1\npolls 3\nclick 2\nbox yesno \"Abort unzip operation?\" -> yes\n", aborted},
+         "press 1\npolls 3\nclick 2\nbox yesno \"Abort unzip operation?\" -> yes\n", aborted, 2},
         {"overwrite prompt cancelled", false, true, false,
-         "press 1\nbox yesnocancel \"already exists\" -> cancel\n", aborted},
+         "press 1\nbox yesnocancel \"already exists\" -> cancel\n", aborted, 1},
         // Without a timer the meter shows at once, also for a small package.
         {"no timer to be had", false, false, false,
          "press 1\npolls 1\nexpect visible 201\nexpect hidden 109\nbox ok \"unzipped\" -> ok\n"
          "press 2\n",
-         "3 file(s) unzipped successfully", true},
+         "3 file(s) unzipped successfully", 0, true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -466,7 +468,7 @@ TEST(UiStartUp, StatusLineWhenTheMainDialogEnds) {
         RecordingUser *user = recording.get();
         HostSetUser(std::move(recording));
         char tail[] = "";
-        EXPECT_EQ(StartUp(nullptr, tail), 0);
+        EXPECT_EQ(StartUp(nullptr, tail), row.exitCode);
         EXPECT_TRUE(user->ended);
         EXPECT_EQ(user->status, row.status);
         EXPECT_FALSE(user->meterVisible);
