@@ -171,7 +171,7 @@ BOOL ConfirmOverwrite() {
         return TRUE;
     if (session.meterVisible && session.mainWindow) {
         SendDlgItemMessageA(session.mainWindow, CTL_METER, METER_SETPOS, MeterPercent(), 0);
-        InvalidateRect(GetDlgItem(session.mainWindow, CTL_METER), NULL, FALSE);
+        RefreshMeter(GetDlgItem(session.mainWindow, CTL_METER));
         UpdateWindow(session.mainWindow);
     }
     lstrcpyA(session.outputPath, session.memberName);

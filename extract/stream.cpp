@@ -173,7 +173,7 @@ void FlushBlock(const uint8_t *block) {
         if (session.mainWindow) {
             if (session.meterVisible)
                 SendDlgItemMessageA(session.mainWindow, CTL_METER, METER_SETPOS, MeterPercent(), 0);
-            InvalidateRect(GetDlgItem(session.mainWindow, CTL_METER), NULL, FALSE);
+            RefreshMeter(GetDlgItem(session.mainWindow, CTL_METER));
             UpdateWindow(session.mainWindow);
         }
     }

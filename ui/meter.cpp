@@ -13,6 +13,18 @@ enum { RANGE_WORD = 0, POSITION_WORD = 2, METER_EXTRA_BYTES = 4 };
 static const char meterClassName[] = "Meter";
 static const char ellipsis[] = "...";
 
+// What the meter last put on the screen: the size it was painted at, the
+// right edge of its filled part and its text. A move or a refresh that would
+// paint the same again is let go: each paint costs a display context and a
+// font, which a busy host makes dear when it comes once per 64 KiB.
+struct MeterView {
+    HWND meter;
+    RECT client;
+    LONG filledRight;
+    char text[METER_TEXT_SIZE];
+};
+static MeterView shown;
+
 void RegisterMeterClass(HINSTANCE programInstance) {
     WNDCLASSA meterClass;
     memset(&meterClass, 0, sizeof meterClass);
@@ -80,15 +92,38 @@ static int FloorQuarter(int value) {
     return value >= 0 ? value / 4 : -((-value + 3) / 4);
 }
 
-static void PaintMeter(HWND meter) {
+// What the meter shows now: its client area, its filled part's right edge
+// and its text.
+static void CurrentView(HWND meter, MeterView *view) {
     unsigned range = (WORD)SendMessageA(meter, METER_GETRANGE, 0, 0);
     unsigned position = (WORD)SendMessageA(meter, METER_GETPOS, 0, 0);
     if (range == 0) {
         range = 1; // painted as an empty bar
         position = 0;
     }
-    char text[METER_TEXT_SIZE];
-    FormatProgressText(text, sizeof text);
+    view->meter = meter;
+    GetClientRect(meter, &view->client);
+    view->filledRight = (LONG)((int)position * (int)view->client.right / (int)range);
+    FormatProgressText(view->text, sizeof view->text);
+}
+
+static BOOL ShowsSomethingNew(HWND meter) {
+    MeterView now;
+    CurrentView(meter, &now);
+    return now.meter != shown.meter || now.filledRight != shown.filledRight ||
+           now.client.right != shown.client.right || now.client.bottom != shown.client.bottom ||
+           lstrcmpA(now.text, shown.text) != 0;
+}
+
+void RefreshMeter(HWND meter) {
+    if (meter && ShowsSomethingNew(meter))
+        InvalidateRect(meter, NULL, FALSE);
+}
+
+static void PaintMeter(HWND meter) {
+    MeterView view;
+    CurrentView(meter, &view);
+    const char *text = view.text;
     UINT length = (UINT)lstrlenA(text);
 
     PAINTSTRUCT paint;
@@ -99,9 +134,8 @@ static void PaintMeter(HWND meter) {
     SetTextAlign(dc, TA_CENTER);
     SwapColours(dc); // the filled part: highlight-text letters on highlight
 
-    RECT client;
-    GetClientRect(meter, &client);
-    RECT filled = {0, 0, (LONG)((int)position * (int)client.right / (int)range), client.bottom};
+    RECT client = view.client;
+    RECT filled = {0, 0, view.filledRight, client.bottom};
     int x = client.right / 2;
     int y = 0; // without a known character height the text sits at the top
     SIZE extent;
@@ -115,9 +149,14 @@ static void PaintMeter(HWND meter) {
 
     ReleaseMeterFont(dc, previousFont);
     EndPaint(meter, &paint);
+    shown = view;
 }
 
+// Puts a new range or position on the screen before the message returns,
+// when it changes what the meter shows.
 static void RepaintNow(HWND meter) {
+    if (!ShowsSomethingNew(meter))
+        return;
     InvalidateRect(meter, NULL, FALSE);
     UpdateWindow(meter);
 }

@@ -61,6 +61,9 @@ void RegisterMeterClass(HINSTANCE instance);
 LRESULT CALLBACK MeterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void FormatProgressText(char *buffer, int size);
 void UpdateStatusLine();
+// Invalidates the meter when what it would paint (its filled part or its
+// text) differs from what it last painted.
+void RefreshMeter(HWND meter);
 HGDIOBJ SelectMeterFont(HDC dc);
 void ReleaseMeterFont(HDC dc, HGDIOBJ previous);
 

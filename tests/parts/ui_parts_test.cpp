@@ -149,11 +149,14 @@ TEST_F(UiParts, MeterPaintsTheBarInSwappedColours) {
     WithMainDialog({[&](HWND dialog) {
         HWND meter = GetDlgItem(dialog, CTL_METER);
         ShowWindow(meter, SW_SHOW);
-        strcpy(session.outputPath, "C:\\Out\\docs\\readme.txt");
         for (const Row &row : rows) {
             SCOPED_TRACE(row.what);
             HostSetDpi(row.dpi);
+            // The meter shows another text first, so that the move below
+            // changes what it shows whatever the position.
+            strcpy(session.outputPath, "C:\\Out\\other.txt");
             SendMessageA(meter, METER_SETRANGE, row.range, 0);
+            strcpy(session.outputPath, "C:\\Out\\docs\\readme.txt");
             size_t before = HostPaintsOf(meter).size();
             SendMessageA(meter, METER_SETPOS, row.position, 0);
             std::vector<HostPaint> paints = HostPaintsOf(meter);
@@ -197,6 +200,69 @@ TEST_F(UiParts, MeterPaintsTheBarInSwappedColours) {
         EXPECT_EQ(paint.texts[0].rect.left, 30 * 325 / 100);
         EXPECT_EQ(paint.texts[0].textColor, highlight);
         HostSetTextExtentFails(false);
+    }});
+}
+
+// A move or a refresh that would paint the same again paints nothing: the
+// meter repaints when its filled part moves by a pixel or its text changes.
+// Whatever the system invalidates is painted.
+TEST_F(UiParts, MeterRepaintsOnlyWhenWhatItShowsChanges) {
+    WithMainDialog({[&](HWND dialog) {
+        HWND meter = GetDlgItem(dialog, CTL_METER);
+        ShowWindow(meter, SW_SHOW);
+        UpdateWindow(dialog);
+        strcpy(session.outputPath, "C:\\Out\\first.txt");
+        // 325 pixels over a range of 1000: positions 100 and 101 fill 32
+        // pixels, 102 fills 33.
+        SendMessageA(meter, METER_SETRANGE, 1000, 0);
+        SendMessageA(meter, METER_SETPOS, 100, 0);
+        ASSERT_EQ(HostLastPaintedText(meter), "Unzipping first.txt");
+        struct Row {
+            const char *what;
+            std::function<void()> act;
+            bool paints;
+        } rows[] = {
+            {"the same position again", [&] { SendMessageA(meter, METER_SETPOS, 100, 0); }, false},
+            {"another position on the same pixel",
+             [&] { SendMessageA(meter, METER_SETPOS, 101, 0); }, false},
+            {"the next pixel", [&] { SendMessageA(meter, METER_SETPOS, 102, 0); }, true},
+            {"the same range again", [&] { SendMessageA(meter, METER_SETRANGE, 1000, 0); }, false},
+            {"a range that moves the edge", [&] { SendMessageA(meter, METER_SETRANGE, 500, 0); },
+             true},
+            {"a refresh with nothing new",
+             [&] {
+                 RefreshMeter(meter);
+                 UpdateWindow(dialog);
+             },
+             false},
+            {"a refresh with a new file name",
+             [&] {
+                 strcpy(session.outputPath, "C:\\Out\\second.txt");
+                 RefreshMeter(meter);
+                 UpdateWindow(dialog);
+             },
+             true},
+            {"a move with a new file name on the same pixel",
+             [&] {
+                 strcpy(session.outputPath, "C:\\Out\\third.txt");
+                 SendMessageA(meter, METER_SETPOS, 102, 0);
+             },
+             true},
+            {"the system invalidates it",
+             [&] {
+                 InvalidateRect(meter, NULL, FALSE);
+                 UpdateWindow(dialog);
+             },
+             true},
+        };
+        for (const Row &row : rows) {
+            SCOPED_TRACE(row.what);
+            size_t before = HostPaintsOf(meter).size();
+            row.act();
+            EXPECT_EQ(HostPaintsOf(meter).size(), before + (row.paints ? 1 : 0));
+        }
+        EXPECT_EQ(HostLastPaintedText(meter), "Unzipping third.txt");
+        EXPECT_EQ(HostPaintsOf(meter).back().texts.at(0).rect.right, 102 * 325 / 500);
     }});
 }
 
