@@ -1,5 +1,6 @@
 // The user of a run without a terminal and without a script: reports every
-// box on stderr, takes the default answers, and always lets the program end.
+// box on stderr, takes the default answers, cancels a password dialog (no
+// password can be typed), and always lets the program end.
 #include "window_internal.h"
 
 #include <stdio.h>
@@ -34,6 +35,15 @@ class NoTerminalUser : public HostUser {
     bool OnDialogIdle(HWND dialog) override {
         HostRealTimeFollow(&lastTick_);
         haveLast_ = false;
+        if (AsksForPassword(dialog)) {
+            // Nobody can type it: say so once and cancel the dialog.
+            fprintf(stderr,
+                    "%s: no password can be given: standard input is not a terminal; "
+                    "pressing Escape\n",
+                    HostWindowText(dialog).c_str());
+            HostUiEscape(dialog);
+            return true;
+        }
         DialogState &state = dialogs_[dialog];
         std::string now = HostDialogFingerprint(dialog);
         if (state.actions == 0 || now != state.fingerprint)
@@ -76,6 +86,15 @@ class NoTerminalUser : public HostUser {
     }
 
   private:
+    // The dialog has an empty password field to fill in.
+    static bool AsksForPassword(HWND dialog) {
+        for (HWND c : HostChildren(dialog))
+            if (HostWindowClass(c) == "EDIT" && IsWindowVisible(c) && IsWindowEnabled(c) &&
+                (HostWindowStyle(c) & ES_PASSWORD) && HostWindowText(c).empty())
+                return true;
+        return false;
+    }
+
     struct DialogState {
         std::string fingerprint;
         int stage = 0;

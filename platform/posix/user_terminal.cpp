@@ -1,24 +1,114 @@
 // The terminal user: a person answering the program's dialogs and boxes as
 // text. Dialogs are drawn as lines of text with the accelerator letters of
-// their controls in brackets; the person types a letter (or just Enter) and
-// presses Enter. Time passes for the program's timers while it waits.
+// their controls in brackets, wrapped at blanks to the terminal's width, with
+// paths as the host writes them. On a terminal a letter, Enter or Escape acts
+// as it is pressed (raw mode); text for a field is typed as a line. Time
+// passes for the program's timers while it waits.
 #include "window_internal.h"
 
 #include <ctype.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-// Lines from a file descriptor, with a timeout.
-class LineReader {
+// The terminal's settings as the program found them, put back when it ends
+// however it ends: normally, at exit, or by a signal.
+struct SavedTerminal {
+    int fd = -1;
+    termios settings{};
+};
+SavedTerminal savedTerminal;
+
+void RestoreTerminal() {
+    if (savedTerminal.fd >= 0)
+        tcsetattr(savedTerminal.fd, TCSANOW, &savedTerminal.settings);
+}
+
+void RestoreAndRaise(int signal) {
+    RestoreTerminal();
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void SaveTerminal(int fd) {
+    if (savedTerminal.fd >= 0 || tcgetattr(fd, &savedTerminal.settings) != 0)
+        return;
+    savedTerminal.fd = fd;
+    atexit(RestoreTerminal);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        signal(s, RestoreAndRaise);
+}
+
+// What the person typed: "" for Enter, "\x1b" for Escape, a letter, or (when
+// the input is not a terminal) the whole line.
+class Input {
   public:
-    explicit LineReader(int fd) : fd_(fd) {}
-    // 1 with a line, 0 on timeout, -1 at the end of input.
-    int Read(std::string *line, int timeoutMs) {
+    explicit Input(int fd) : fd_(fd), terminal_(isatty(fd) != 0) {
+        if (terminal_) {
+            SaveTerminal(fd);
+            KeyMode();
+        }
+    }
+    ~Input() {
+        if (terminal_)
+            RestoreTerminal();
+    }
+
+    bool Raw() const { return terminal_; }
+
+    // 1 with a key (or a line), 0 on timeout, -1 at the end of input.
+    int ReadKey(std::string *key, int timeoutMs) {
+        if (!terminal_)
+            return ReadLine(key, timeoutMs);
+        for (;;) {
+            int r = Fill(timeoutMs);
+            if (r <= 0)
+                return r;
+            unsigned char c = static_cast<unsigned char>(buffer_[0]);
+            buffer_.erase(0, 1);
+            timeoutMs = 0;
+            if (c == '\r' || c == '\n') {
+                key->clear();
+                return 1;
+            }
+            if (c == 0x04) { // Ctrl+D
+                eof_ = true;
+                return -1;
+            }
+            if (c == 0x1B) {
+                // Escape alone, or the start of a function key's sequence,
+                // which is read whole and ignored.
+                if (Fill(30) <= 0 || (buffer_[0] != '[' && buffer_[0] != 'O')) {
+                    *key = "\x1b";
+                    return 1;
+                }
+                buffer_.erase(0, 1);
+                while (Fill(30) > 0) {
+                    unsigned char f = static_cast<unsigned char>(buffer_[0]);
+                    buffer_.erase(0, 1);
+                    if (f >= 0x40 && f <= 0x7E)
+                        break;
+                }
+                continue;
+            }
+            if (c < 0x20 || c == 0x7F)
+                continue; // other control keys do nothing
+            *key = std::string(1, static_cast<char>(c));
+            return 1;
+        }
+    }
+
+    // A line of text, typed with the terminal in line mode (echoed unless
+    // secret). 1 with a line, 0 on timeout, -1 at the end of input.
+    int ReadLine(std::string *line, int timeoutMs) {
         for (;;) {
             size_t nl = buffer_.find('\n');
             if (nl != std::string::npos) {
@@ -35,25 +125,125 @@ class LineReader {
                 buffer_.clear();
                 return 1;
             }
-            pollfd p{fd_, POLLIN, 0};
-            int ready = poll(&p, 1, timeoutMs);
-            if (ready <= 0)
+            if (Fill(timeoutMs, true) <= 0 && !eof_)
                 return 0;
-            char chunk[512];
-            ssize_t n = read(fd_, chunk, sizeof chunk);
-            if (n <= 0)
-                eof_ = true;
-            else
-                buffer_.append(chunk, static_cast<size_t>(n));
             timeoutMs = 0;
         }
     }
 
+    // Line mode for typing a field's text; key mode again afterwards.
+    void LineMode(bool echo) { Set(true, echo); }
+    void KeyMode() { Set(false, false); }
+
   private:
+    void Set(bool canonical, bool echo) {
+        if (!terminal_)
+            return;
+        termios t = savedTerminal.settings;
+        if (canonical)
+            t.c_lflag |= ICANON;
+        else
+            t.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+        if (echo)
+            t.c_lflag |= ECHO;
+        else
+            t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        tcsetattr(fd_, TCSANOW, &t);
+    }
+
+    // Makes sure the buffer holds a byte (or, with `more`, reads what is
+    // there). 1 when it holds one, 0 on timeout, -1 at the end of input.
+    int Fill(int timeoutMs, bool more = false) {
+        if (!buffer_.empty() && !more)
+            return 1;
+        if (eof_)
+            return buffer_.empty() ? -1 : 1;
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return 0;
+        char chunk[512];
+        ssize_t n = read(fd_, chunk, sizeof chunk);
+        if (n <= 0) {
+            eof_ = true;
+            return buffer_.empty() ? -1 : 1;
+        }
+        buffer_.append(chunk, static_cast<size_t>(n));
+        return 1;
+    }
+
     int fd_;
+    bool terminal_;
     std::string buffer_;
     bool eof_ = false;
 };
+
+// The longest line for the terminal that `out` writes to: one short of its
+// columns, so that the terminal never wraps a line by itself.
+int TerminalWidth(FILE *out) {
+    winsize size{};
+    int columns = 0;
+    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0)
+        columns = size.ws_col;
+    if (columns < 20) {
+        const char *variable = getenv("COLUMNS");
+        columns = variable ? atoi(variable) : 0;
+    }
+    return (columns >= 20 ? columns : 80) - 1;
+}
+
+// The text with every line cut at blanks to at most `width` columns; a word
+// longer than a line keeps a line of its own. Lines after the first start
+// with `indent`.
+std::string Wrap(const std::string &text, int width, const std::string &indent = "") {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        size_t nl = text.find('\n', start);
+        std::string line = text.substr(start, nl == std::string::npos ? nl : nl - start);
+        while (static_cast<int>(line.size()) > width) {
+            size_t cut = line.rfind(' ', static_cast<size_t>(width));
+            if (cut == std::string::npos || line.find_first_not_of(' ') >= cut)
+                cut = line.find(' ', static_cast<size_t>(width));
+            if (cut == std::string::npos)
+                break;
+            size_t end = line.find_last_not_of(' ', cut);
+            out += line.substr(0, end == std::string::npos ? 0 : end + 1) + "\n";
+            size_t next = line.find_first_not_of(' ', cut);
+            line = next == std::string::npos ? std::string() : indent + line.substr(next);
+        }
+        out += line;
+        if (nl == std::string::npos)
+            return out;
+        out += "\n";
+        start = nl + 1;
+    }
+}
+
+// The text with the paths in it as this host writes them: the separators
+// the program wrote ("\\") become "/". A path in drive form ("A:\\SETUP.EXE",
+// a package started through a drive link) keeps them to the end of its line,
+// and so does text in double quotes (a member's name as stored).
+std::string HostPaths(const std::string &text) {
+    std::string out = text;
+    bool quoted = false, drivePath = false;
+    for (size_t i = 0; i < out.size(); ++i) {
+        char c = out[i];
+        if (c == '\n') {
+            quoted = drivePath = false;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ':' && i > 0 && isalpha(static_cast<unsigned char>(out[i - 1])) &&
+                   (i < 2 || !isalnum(static_cast<unsigned char>(out[i - 2]))) &&
+                   i + 1 < out.size() && out[i + 1] == '\\') {
+            drivePath = true;
+        } else if (c == '\\' && !quoted && !drivePath) {
+            out[i] = '/';
+        }
+    }
+    return out;
+}
 
 // The label of a control without its '&' marks, and its accelerator letter.
 std::string Plain(const std::string &text, char *accelerator) {
@@ -106,11 +296,18 @@ bool IsMeter(HWND control) {
     return cls == "meter";
 }
 
+// The name of a key as the screen echoes it.
+std::string KeyName(const std::string &key) {
+    if (key.empty())
+        return "Enter";
+    if (key[0] == 0x1B)
+        return "Esc";
+    return key;
+}
+
 class TerminalUser : public HostUser {
   public:
-    TerminalUser(int in, FILE *out) : in_(in), out_(out), reader_(in) {}
-
-    ~TerminalUser() override { Echo(true); }
+    TerminalUser(int in, FILE *out) : out_(out), input_(in) {}
 
     // The picker asks for the folder as a line; an empty line (or the end of
     // input) cancels it.
@@ -123,8 +320,10 @@ class TerminalUser : public HostUser {
         shownDialog_.clear();
         std::string line;
         int r = 0;
-        while (!eof_ && (r = reader_.Read(&line, 200)) == 0) {
+        input_.LineMode(true);
+        while (!eof_ && (r = input_.ReadLine(&line, 200)) == 0) {
         }
+        input_.KeyMode();
         if (eof_ || r < 0) {
             eof_ = true;
             return false;
@@ -141,7 +340,9 @@ class TerminalUser : public HostUser {
         if (shownBox_ != box.serial) {
             EndProgress();
             shownBox_ = box.serial;
-            fprintf(out_, "\n--- %s ---\n%s\n", box.caption.c_str(), box.text.c_str());
+            int width = TerminalWidth(out_);
+            fprintf(out_, "\n--- %s ---\n%s\n", box.caption.c_str(),
+                    Wrap(HostPaths(box.text), width).c_str());
             std::string choices;
             for (int b : box.buttons) {
                 std::string name = HostButtonName(b);
@@ -150,12 +351,12 @@ class TerminalUser : public HostUser {
                     choices += " (Enter)";
                 choices += "  ";
             }
-            fprintf(out_, "%s\n> ", choices.c_str());
+            fprintf(out_, "%s\n> ", Wrap(Trim(choices), width).c_str());
             fflush(out_);
         }
         shownDialog_.clear();
-        std::string line;
-        int r = eof_ ? -1 : reader_.Read(&line, 200);
+        std::string key;
+        int r = eof_ ? -1 : input_.ReadKey(&key, 200);
         if (r == 0)
             return 0; // time passes; timer ticks get through
         if (r < 0) {
@@ -163,22 +364,24 @@ class TerminalUser : public HostUser {
             fprintf(out_, "(end of input)\n");
             return HostBoxNegativeButton(box.type);
         }
-        line = Trim(line);
-        if (line.empty())
+        key = Typed(key);
+        if (key.empty())
             return box.defaultButton;
-        if (line[0] == 0x1B || line == "esc") {
+        if (key[0] == 0x1B || key == "esc") {
             for (int b : box.buttons)
                 if (b == IDCANCEL)
                     return IDCANCEL;
             if (box.buttons.size() == 1)
                 return box.buttons[0];
         } else {
-            char c = static_cast<char>(tolower(static_cast<unsigned char>(line[0])));
+            char c = static_cast<char>(tolower(static_cast<unsigned char>(key[0])));
             for (int b : box.buttons)
                 if (tolower(static_cast<unsigned char>(HostButtonName(b)[0])) == c)
                     return b;
         }
-        fprintf(out_, "Please type one of the letters in brackets, or just Enter.\n> ");
+        fprintf(out_, "%s\n> ",
+                input_.Raw() ? "Press one of the letters in brackets, or Enter."
+                             : "Please type one of the letters in brackets, or just Enter.");
         fflush(out_);
         return 0;
     }
@@ -198,19 +401,19 @@ class TerminalUser : public HostUser {
             shownHandle_ = dialog;
         }
         std::string line;
-        int r = reader_.Read(&line, 200);
+        int r = pendingEdit_ != 0 ? input_.ReadLine(&line, 200) : input_.ReadKey(&line, 200);
         if (r == 0)
             return true; // time passes
         if (r < 0) {
             eof_ = true;
-            Echo(true);
+            input_.KeyMode();
             fprintf(out_, "(end of input: closing)\n");
             return GiveUp(dialog);
         }
         if (pendingEdit_ != 0) {
             int id = pendingEdit_;
             pendingEdit_ = 0;
-            Echo(true);
+            input_.KeyMode();
             if (passwordPending_)
                 fprintf(out_, "\n");
             passwordPending_ = false;
@@ -222,8 +425,10 @@ class TerminalUser : public HostUser {
             shownDialog_.clear();
             return true;
         }
-        Handle(dialog, Trim(line));
-        shownDialog_.clear(); // show the outcome, also when nothing changed
+        unknown_ = false;
+        Handle(dialog, Typed(line));
+        if (!unknown_)
+            shownDialog_.clear(); // show the outcome, also when nothing changed
         return true;
     }
 
@@ -236,24 +441,39 @@ class TerminalUser : public HostUser {
         if (!progress_) {
             progress_ = true;
             shownDialog_.clear();
-            fprintf(out_, "\nWorking... (press Enter to stop)\n");
+            fprintf(out_, "\nWorking... (press %s to stop)\n", input_.Raw() ? "a key" : "Enter");
         }
-        std::string text = ProgressText(dialog);
-        if (text != lastProgress_ && lastTick_ >= progressAt_ + 100) {
-            progressAt_ = lastTick_;
-            lastProgress_ = text;
-            fprintf(out_, "\r%-78.78s", text.c_str());
-            fflush(out_);
-        }
-        std::string line;
-        if (!eof_ && reader_.Read(&line, 0) == 1)
+        ShowProgress(ProgressText(dialog));
+        std::string key;
+        if (!eof_ && input_.ReadKey(&key, 0) == 1)
             HostPostKey(dialog, VK_RETURN, 0x001C0001); // asks to stop
     }
 
-    void OnDialogEnded(HWND dialog, INT_PTR result) override {
+    // The meter on the screen moves as the program's meter paints.
+    void OnPainted(HWND window) override {
+        if (!progress_ || !IsMeter(window) || !IsWindowVisible(window))
+            return;
+        HostRealTimeFollow(&lastTick_);
+        ShowProgress(Bar(window));
+    }
+
+    void OnDialogOpened(HWND dialog) override {
         (void)dialog;
+        depth_++;
+    }
+
+    // When the program's own dialog ends, its status line says how: the
+    // result of the run, or that it was aborted, unless it was on the screen.
+    void OnDialogEnded(HWND dialog, INT_PTR result) override {
         (void)result;
         EndProgress();
+        if (depth_ > 0 && --depth_ == 0) {
+            std::string status = StatusText(dialog);
+            if (!status.empty() && status != renderedStatus_) {
+                fprintf(out_, "\n%s\n", Wrap(HostPaths(status), TerminalWidth(out_)).c_str());
+                fflush(out_);
+            }
+        }
         shownDialog_.clear();
     }
 
@@ -266,26 +486,48 @@ class TerminalUser : public HostUser {
         return false;
     }
 
-    void Echo(bool on) {
-        if (!isatty(in_))
+    // What a key (or a line) asks for; the key is echoed after the prompt.
+    std::string Typed(const std::string &key) {
+        if (!input_.Raw())
+            return Trim(key);
+        fprintf(out_, "%s\n", KeyName(key).c_str());
+        fflush(out_);
+        return key;
+    }
+
+    // Shows `text` on the progress line at most every 100 ms; what comes in
+    // between waits for the next chance or the end of the run.
+    void ShowProgress(const std::string &text) {
+        if (text == lastProgress_) {
+            pendingProgress_.clear();
             return;
-        termios t;
-        if (tcgetattr(in_, &t) != 0)
+        }
+        if (!lastProgress_.empty() && lastTick_ < progressAt_ + 100) {
+            pendingProgress_ = text;
             return;
-        if (on)
-            t.c_lflag |= ECHO;
-        else
-            t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(in_, TCSANOW, &t);
+        }
+        PrintProgress(text);
+    }
+
+    void PrintProgress(std::string text) { // a copy: it may be the pending text
+        int width = TerminalWidth(out_);
+        progressAt_ = lastTick_;
+        lastProgress_ = text;
+        pendingProgress_.clear();
+        fprintf(out_, "\r%-*.*s", width, width, HostPaths(text).c_str());
+        fflush(out_);
     }
 
     void EndProgress() {
         if (progress_) {
+            if (!pendingProgress_.empty())
+                PrintProgress(pendingProgress_);
             fprintf(out_, "\n");
             fflush(out_);
         }
         progress_ = false;
         lastProgress_.clear();
+        pendingProgress_.clear();
     }
 
     static std::string Bar(HWND meter) {
@@ -298,18 +540,15 @@ class TerminalUser : public HostUser {
         return bar + HostLastPaintedText(meter);
     }
 
-    // The meter when it shows, else the status line (the lowest static).
-    static std::string ProgressText(HWND dialog) {
+    // The status line: the lowest static that shows (also in a dialog that
+    // has just ended and is hidden).
+    static std::string StatusText(HWND dialog) {
         HWND status = nullptr;
         RECT best{0, 0, 0, 0};
         for (HWND c : HostChildren(dialog)) {
-            if (!IsWindowVisible(c))
-                continue;
-            if (IsMeter(c))
-                return Bar(c);
             RECT r;
-            if (HostWindowClass(c) == "STATIC" && GetWindowRect(c, &r) &&
-                (status == nullptr || r.top >= best.top)) {
+            if ((HostWindowStyle(c) & WS_VISIBLE) && HostWindowClass(c) == "STATIC" &&
+                GetWindowRect(c, &r) && (status == nullptr || r.top >= best.top)) {
                 status = c;
                 best = r;
             }
@@ -317,7 +556,16 @@ class TerminalUser : public HostUser {
         return status ? HostWindowText(status) : std::string();
     }
 
+    // The meter when it shows, else the status line.
+    static std::string ProgressText(HWND dialog) {
+        for (HWND c : HostChildren(dialog))
+            if (IsWindowVisible(c) && IsMeter(c))
+                return Bar(c);
+        return StatusText(dialog);
+    }
+
     void Render(HWND dialog) {
+        int width = TerminalWidth(out_);
         std::string caption = HostWindowText(dialog);
         fprintf(out_, "\n== %s ==\n", caption.empty() ? "(untitled)" : caption.c_str());
         std::vector<HWND> controls = HostChildren(dialog);
@@ -340,24 +588,30 @@ class TerminalUser : public HostUser {
                 if (edit != nullptr && !(style & SS_NOPREFIX)) {
                     bool secret = (HostWindowStyle(edit) & ES_PASSWORD) != 0;
                     std::string value = HostWindowText(edit);
-                    if (secret)
-                        value = std::string(value.size(), '*');
-                    fprintf(out_, "%s%s%s\n", Trim(Marked(text)).c_str(),
-                            text.find('\n') != std::string::npos ? "\n  " : " ", value.c_str());
+                    value = secret ? std::string(value.size(), '*') : HostPaths(value);
+                    fprintf(out_, "%s\n",
+                            Wrap(Trim(Marked(text)) +
+                                     (text.find('\n') != std::string::npos ? "\n  " : " ") + value,
+                                 width, "  ")
+                                .c_str());
                     if (accel)
                         keys += std::string(keys.empty() ? "" : ", ") + accel + " = edit \"" +
                                 Trim(LastLine(plain)) + "\"";
                 } else if (!text.empty()) {
-                    fprintf(out_, "%s\n", (style & SS_NOPREFIX) ? text.c_str() : plain.c_str());
+                    std::string shown = (style & SS_NOPREFIX) ? text : plain;
+                    fprintf(out_, "%s\n", Wrap(HostPaths(shown), width).c_str());
                 }
             } else if (cls == "EDIT") {
                 bool labelled = i > 0 && HostWindowClass(controls[i - 1]) == "STATIC" &&
                                 IsWindowVisible(controls[i - 1]);
                 if (!labelled)
-                    fprintf(out_, "[%s]\n", text.c_str());
+                    fprintf(out_, "[%s]\n", HostPaths(text).c_str());
             } else if (cls == "BUTTON" && HostIsCheckBox(c)) {
-                fprintf(out_, "(%c) %s%s\n", HostCheckState(c) ? 'x' : ' ', Marked(text).c_str(),
-                        enabled ? "" : " (not available)");
+                fprintf(out_, "%s\n",
+                        Wrap(std::string("(") + (HostCheckState(c) ? 'x' : ' ') + ") " +
+                                 Marked(text) + (enabled ? "" : " (not available)"),
+                             width, "    ")
+                            .c_str());
                 if (accel && enabled)
                     keys += std::string(keys.empty() ? "" : ", ") + accel + " = tick/untick \"" +
                             Trim(plain) + "\"";
@@ -372,11 +626,17 @@ class TerminalUser : public HostUser {
                 buttons += "  <" + label + ">";
             }
         }
+        renderedStatus_ = StatusText(dialog);
         if (!buttons.empty())
-            fprintf(out_, "%s\n", buttons.c_str());
-        fprintf(out_, "Type the letter in brackets and press Enter%s%s%s.\n> ",
-                keys.empty() ? "" : "; ", keys.c_str(),
-                OnlyPlainField(dialog) ? " (or just type the new text)" : "");
+            fprintf(out_, "%s\n", Wrap(buttons, width, "  ").c_str());
+        std::string hint;
+        if (input_.Raw())
+            hint = "Press the letter in brackets" + (keys.empty() ? "" : "; " + keys) + ".";
+        else
+            hint = "Type the letter in brackets and press Enter" +
+                   (keys.empty() ? "" : "; " + keys) +
+                   (OnlyPlainField(dialog) ? " (or just type the new text)" : "") + ".";
+        fprintf(out_, "%s\n> ", Wrap(hint, width).c_str());
         fflush(out_);
     }
 
@@ -405,7 +665,7 @@ class TerminalUser : public HostUser {
         passwordPending_ = true;
         fprintf(out_, "\n%s (not shown while you type): ", label.c_str());
         fflush(out_);
-        Echo(false);
+        input_.LineMode(false);
     }
 
     // The dialog's one visible, enabled, plain (not password) edit field.
@@ -471,10 +731,10 @@ class TerminalUser : public HostUser {
                 pendingEdit_ = HostControlId(edit);
                 passwordPending_ = (HostWindowStyle(edit) & ES_PASSWORD) != 0;
                 fprintf(out_, "%s (Enter alone keeps %s): ", Trim(LastLine(plain)).c_str(),
-                        passwordPending_ ? "it" : ("\"" + HostWindowText(edit) + "\"").c_str());
+                        passwordPending_ ? "it"
+                                         : ("\"" + HostPaths(HostWindowText(edit)) + "\"").c_str());
                 fflush(out_);
-                if (passwordPending_)
-                    Echo(false);
+                input_.LineMode(!passwordPending_);
                 return;
             }
             if (cls != "BUTTON")
@@ -495,14 +755,14 @@ class TerminalUser : public HostUser {
             fprintf(out_, "(typed into the field)\n");
             return;
         }
-        fprintf(out_, "Unknown choice \"%s\": type one of the letters in brackets.\n",
-                line.c_str());
+        fprintf(out_, "Unknown choice \"%s\": %s one of the letters in brackets.\n> ", line.c_str(),
+                input_.Raw() ? "press" : "type");
         fflush(out_);
+        unknown_ = true;
     }
 
-    int in_;
     FILE *out_;
-    LineReader reader_;
+    Input input_;
     uint64_t lastTick_ = 0;
     bool eof_ = false;
     int giveUpStage_ = 0;
@@ -513,8 +773,11 @@ class TerminalUser : public HostUser {
     int pendingEdit_ = 0;
     bool passwordPending_ = false;
     bool progress_ = false;
-    std::string lastProgress_;
+    std::string lastProgress_, pendingProgress_;
     uint64_t progressAt_ = 0;
+    bool unknown_ = false;       // the last key asked for nothing
+    int depth_ = 0;              // modal dialogs open
+    std::string renderedStatus_; // the status line as the screen last showed it
 };
 
 } // namespace

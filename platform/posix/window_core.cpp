@@ -722,6 +722,8 @@ BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT *paint) {
     if (w != nullptr)
         w->invalid = false;
     HostEndPaintDc(paint->hdc);
+    if (w != nullptr)
+        HostCurrentUser().OnPainted(window);
     return TRUE;
 }
 

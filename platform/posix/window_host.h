@@ -150,6 +150,8 @@ class HostUser {
     virtual void OnPoll(unsigned long poll) { (void)poll; }
     // A modal dialog has been initialised and shown / has ended.
     virtual void OnDialogOpened(HWND dialog) { (void)dialog; }
+    // A window of a registered class has just been painted (EndPaint).
+    virtual void OnPainted(HWND window) { (void)window; }
     virtual void OnDialogEnded(HWND dialog, INT_PTR result) {
         (void)dialog;
         (void)result;
@@ -171,13 +173,17 @@ std::unique_ptr<HostUser> HostMakeScriptedUser(const std::string &script, std::s
 // Prints "caption: text" of every box to stderr and answers with the box's
 // default button; a box that comes back right after it was answered, with
 // the same caption, text and type, gets the negative answer (Cancel, else
-// Abort, else No, else OK). An idle dialog gets Enter; when it comes back
-// idle and unchanged, Escape; then it is given up. The virtual clock follows
+// Abort, else No, else OK). A dialog with an empty password field gets
+// Escape, with a line saying that no password can be given without a
+// terminal. Another idle dialog gets Enter; when it comes back idle and
+// unchanged, Escape; then it is given up. The virtual clock follows
 // the real one.
 std::unique_ptr<HostUser> HostMakeNoTerminalUser();
-// A person at a terminal: dialogs and boxes are drawn as text on `out` and
-// answered from the lines read on file descriptor `in`. The virtual clock
-// follows the real one.
+// A person at a terminal: dialogs and boxes are drawn as text on `out`,
+// wrapped at blanks to the terminal's width, with paths as the host writes
+// them, and answered from file descriptor `in`: when it is a terminal, in raw
+// mode, so that a letter, Enter or Escape acts at once (text is typed as a
+// line); otherwise line by line. The virtual clock follows the real one.
 std::unique_ptr<HostUser> HostMakeTerminalUser(int in, FILE *out);
 
 // Chooses the user for a standalone run of the program:

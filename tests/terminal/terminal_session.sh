@@ -1,10 +1,18 @@
 #!/bin/sh
-# A person's session with the stub in a terminal: the real program runs in a
+# A person's sessions with the stub in a terminal: the real program runs in a
 # tmux pane on a private tmux server and is driven by keys, the way someone
-# at a terminal would use it. The dialog is drawn as text with its
-# accelerator letters; the person changes the folder with 'f', then picks
-# another with Browse ('b'), reads About, unzips with 'u', answers the result
-# box and closes with 'c'.
+# at a terminal would use it. A letter, Enter or Escape acts as it is pressed;
+# text for a field or the folder picker is typed as a line.
+#  1. The dialog is drawn as text with its accelerator letters; the person
+#     changes the folder with 'f', then picks another with Browse ('b'),
+#     reads About, unzips with 'u', answers the result box with Enter and
+#     closes with 'c' (exit code 0).
+#  2. In a pane 60 columns wide: lines wrap at blanks inside the width, paths
+#     show with this host's separators, the meter fills as the run goes, and
+#     Escape at the overwrite question cancels at once; the program says
+#     "Unzip Aborted" before it ends (exit code 1).
+#  3. Without a terminal, a password dialog gets a plain line saying why no
+#     password can be given.
 #
 # Usage: terminal_session.sh STUB PACKER WORKDIR
 # Every wait is bounded; on a timeout the pane is printed and the test fails.
@@ -14,14 +22,17 @@ stub=$1
 packer=$2
 mkdir -p "$3"
 work=$(cd "$(mktemp -d "$3/terminal-XXXXXX")" && pwd)
-# A private tmux server (its socket path must stay short).
+# A private tmux server (its socket path must stay short), and a short
+# folder for the session whose screen is narrow, whatever the checkout's path.
 socket=$(mktemp -u "${TMPDIR:-/tmp}/morvik-tmux-XXXXXX")
+short=$(mktemp -d "${TMPDIR:-/tmp}/mt-XXXXXX")
 pane=sfx
 
 tm() { tmux -S "$socket" "$@"; }
 cleanup() {
     tm kill-server >/dev/null 2>&1 || true
     rm -f "$socket"
+    rm -rf "$short"
 }
 trap cleanup EXIT
 
@@ -62,6 +73,11 @@ wait_count() {
     fail "timed out waiting for $2 times: $1"
 }
 
+# Presses one key (a letter, Enter, Escape): it acts at once.
+key() {
+    tm send-keys -t "$pane" "$1"
+}
+
 # Types a line (literally) and presses Enter.
 type_line() {
     tm send-keys -t "$pane" -l -- "$1"
@@ -94,36 +110,38 @@ wait_for "Unzip to [f]older: $work/default"
 wait_for "( ) [O]verwrite files without prompting"
 wait_for "<[U]nzip (Enter)>  <Run [M]orvik>  <[C]lose (Esc)>  <[H]elp>  <[A]bout>"
 
+wait_for "Press the letter in brackets; f = edit \"Unzip to folder\", o = tick/untick"
+
 # 'f' asks for the folder; the field shows what was typed.
-type_line f
+key f
 wait_for "Unzip to folder (Enter alone keeps \"$work/default\"):"
 type_line "$out"
 wait_for "Unzip to [f]older: $out"
 
 # 'b' opens the folder picker: an empty line cancels it and the field keeps
 # its folder; a line chooses the folder the run unzips to.
-type_line b
+key b
 wait_count "Type a folder and press Enter (an empty line cancels)" 1
 type_line ""
 wait_count "Unzip to [f]older: $out" 2
-type_line b
+key b
 wait_count "Type a folder and press Enter (an empty line cancels)" 2
 picked="$work/picked folder"
 type_line "$picked"
 wait_for "Unzip to [f]older: $picked"
 
 # About opens a box; Enter answers it.
-type_line a
+key a
 wait_for "This self-extracting Zip file was created by the Morvik Self-Extractor"
 wait_for "[O]K (Enter)"
-type_line ""
+key Enter
 
 # Unzip, the result box, and Close now the default button.
-type_line u
+key u
 wait_for "2 file(s) unzipped successfully"
-type_line ""
+key Enter
 wait_for "<[U]nzip>  <Run [M]orvik>  <[C]lose (Enter) (Esc)>"
-type_line c
+key c
 wait_for "program ended with 0"
 
 [ "$(cat "$picked/a.txt")" = alpha ] || fail "a.txt was not unzipped into the picked folder"
@@ -131,4 +149,68 @@ wait_for "program ended with 0"
 [ ! -e "$work/default" ] || fail "the default folder was used"
 [ ! -e "$out" ] || fail "the typed folder was used after a folder was picked"
 grep -q '^user: terminal$' "$work/transcript.txt" || fail "the terminal user did not run"
-echo "terminal session passed"
+echo "session 1 passed"
+
+# ---- 2. a narrow screen, host paths, the meter, Escape and Cancel ------------
+# Large enough for the meter to show at once; no folder in the package, so
+# the default folder is TEMP in the Windows folder.
+mkdir -p "$short/files" "$short/windows" "$short/home"
+(cd "$short/files" && python3 -c '
+import random, sys, zipfile
+random.seed(7)
+open("big.bin", "wb").write(bytes(random.getrandbits(8) for _ in range(700000)))
+open("a.txt", "w").write("alpha\n")
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
+    z.write("big.bin")
+    z.write("a.txt")' "$short/archive.zip")
+"$packer" --stub "$stub" --zip "$short/archive.zip" --out "$short/setup.exe" >/dev/null
+tm kill-session -t "$pane"
+tm -f /dev/null new-session -d -s "$pane" -x 60 -y 60 \
+    "cd '$short' && env -u MORVIK_SCRIPT -u MORVIK_SCRIPT_TEXT -u TMP -u TEMP HOME='$short/home' \
+     MORVIK_REGISTRY='$short/home/registry.txt' MORVIK_WINDIR='$short/windows' \
+     ./setup.exe; echo \"program ended with \$?\"; sleep 600"
+
+# The default folder as this host writes it.
+wait_for "Unzip to [f]older: $short/windows/TEMP"
+wait_for "> "
+# Every line fits the width and breaks at a blank: the hint, put together
+# again from its lines, is the whole sentence.
+hint='Press the letter in brackets; f = edit "Unzip to folder", o = tick/untick "Overwrite files without prompting".'
+lines=$(tm capture-pane -p -t "$pane")
+long=$(printf '%s\n' "$lines" | awk 'length($0) >= 60')
+[ -z "$long" ] || fail "lines reach the edge of the screen: $long"
+joined=$(printf '%s\n' "$lines" | sed -n '/^Press the letter/,/^> /p' | sed '$d' | tr '\n' ' ' | sed 's/ $//')
+[ "$joined" = "$hint" ] || fail "the hint was not wrapped at blanks: $joined"
+
+# The meter fills: its last state is a full bar.
+key u
+wait_for "[##############################] Unzipping a.txt"
+wait_for "2 file(s) unzipped successfully"
+key Enter
+
+# Again: the overwrite question names the file with this host's separators;
+# Escape answers Cancel at once, and the program says so before it ends.
+key u
+wait_for "File $short/windows/TEMP/big.bin already exists."
+key Escape
+wait_for "Unzip Aborted"
+wait_for "program ended with 1"
+if screen | grep -F -q '^['; then
+    fail "Escape was echoed"
+fi
+echo "session 2 passed"
+
+# ---- 3. no terminal: no password can be given -----------------------------------
+(cd "$short/files" && zip -q -P secret "$short/secret.zip" a.txt)
+"$packer" --stub "$stub" --zip "$short/secret.zip" --out "$short/secret.exe" --encrypted >/dev/null
+status=0
+env -u MORVIK_SCRIPT -u MORVIK_SCRIPT_TEXT HOME="$short/home" MORVIK_WINDIR="$short/windows" \
+    "$short/secret.exe" -auto "$short/secret-out" </dev/null >"$short/out.txt" 2>&1 || status=$?
+[ "$status" = 1 ] || fail "without a terminal the run ended with $status, not 1: $(cat "$short/out.txt")"
+grep -F -q "Morvik Self-Extractor - Password: no password can be given: standard input is not a terminal" \
+    "$short/out.txt" || fail "no plain line about the password: $(cat "$short/out.txt")"
+if grep -F -q "pressing OK" "$short/out.txt"; then
+    fail "OK was pressed on an empty password field: $(cat "$short/out.txt")"
+fi
+echo "session 3 passed"
+echo "terminal sessions passed"

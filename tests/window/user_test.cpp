@@ -386,6 +386,92 @@ TEST_F(UserTest, TerminalUserShowsTheDialogAndReadsLetters) {
     EXPECT_EQ(shown.find("Hidden one"), std::string::npos) << "hidden controls are not shown";
 }
 
+// Without a terminal nobody can type a password: the dialog is cancelled
+// at once, with a line that says why, and OK is never pressed on it.
+TEST_F(UserTest, NoTerminalUserCancelsAPasswordDialog) {
+    HostSetUser(HostMakeNoTerminalUser());
+    std::vector<BYTE> bytes =
+        TemplateBuilder(TEST_DIALOG_STYLE, 10, 10, 186, 74, "Morvik Self-Extractor - Password")
+            .Control(0x82, 401, TEST_CONTROL, 6, 6, 174, 24, "Password:")
+            .Control(0x81, 402, TEST_CONTROL | WS_BORDER | WS_TABSTOP | ES_PASSWORD, 6, 38, 174, 12,
+                     "")
+            .Control(0x80, 1, TEST_CONTROL | WS_TABSTOP | BS_DEFPUSHBUTTON, 30, 56, 50, 14, "OK")
+            .Control(0x80, 2, TEST_CONTROL | WS_TABSTOP, 100, 56, 50, 14, "Cancel")
+            .Bytes();
+    std::vector<int> commands;
+    DialogHandler(0) = [&](HWND d, UINT m, WPARAM w, LPARAM) -> INT_PTR {
+        if (m != WM_COMMAND)
+            return FALSE;
+        commands.push_back(LOWORD(w));
+        if (LOWORD(w) == 2)
+            EndDialog(d, 0);
+        return FALSE;
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Run(bytes), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(commands, (std::vector<int>{IDCANCEL}));
+    EXPECT_EQ(err, "Morvik Self-Extractor - Password: no password can be given: standard input "
+                   "is not a terminal; pressing Escape\n");
+}
+
+// What the terminal user writes, read back from a file.
+std::string ReadBack(FILE *out) {
+    fflush(out);
+    rewind(out);
+    std::string shown;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, out)) > 0)
+        shown.append(chunk, n);
+    fclose(out);
+    return shown;
+}
+
+// Lines are cut at blanks to the width (COLUMNS when the output is no
+// terminal); paths show with this host's separators, except a path in drive
+// form and a name in quotes; when the program's dialog ends, its status line
+// says how, unless it was already on the screen.
+TEST_F(UserTest, TerminalUserWrapsAtBlanksAndWritesHostPaths) {
+    setenv("COLUMNS", "41", 1);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const char input[] = "\n"  // Ask -> the box
+                         "y\n" // Yes
+                         "c\n";
+    ASSERT_EQ(write(fds[1], input, sizeof input - 1), static_cast<ssize_t>(sizeof input - 1));
+    close(fds[1]);
+    FILE *out = tmpfile();
+    ASSERT_NE(out, nullptr);
+    HostSetUser(HostMakeTerminalUser(fds[0], out));
+    DialogHandler(0) = [&](HWND d, UINT m, WPARAM w, LPARAM) -> INT_PTR {
+        if (m == WM_COMMAND && LOWORD(w) == 1) {
+            MessageBoxA(d,
+                        "File \\tmp\\out dir\\docs\\a.txt already exists.  Overwrite "
+                        "file?\nError reading A:\\SETUP.EXE.\nZip contains the file name "
+                        "\"x\\y\", which is odd.",
+                        "Morvik", MB_YESNO);
+            SetDlgItemTextA(d, 109, "Unzip Aborted");
+            EndDialog(d, 1);
+        }
+        return FALSE;
+    };
+    EXPECT_EQ(Run(AskingDialog()), 1);
+    close(fds[0]);
+    unsetenv("COLUMNS");
+    std::string shown = ReadBack(out);
+    for (const char *expected : {"--- Morvik ---\nFile /tmp/out dir/docs/a.txt already\n"
+                                 "exists.  Overwrite file?\n"
+                                 "Error reading A:\\SETUP.EXE.\n"
+                                 "Zip contains the file name \"x\\y\", which\n"
+                                 "is odd.\n",
+                                 "\nUnzip Aborted\n"})
+        EXPECT_NE(shown.find(expected), std::string::npos) << expected << "\n---\n" << shown;
+    std::istringstream lines(shown);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 40u) << line;
+}
+
 TEST_F(UserTest, TranscriptFileAndRelink) {
     char dir[] = "/tmp/morvik-window-test-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
