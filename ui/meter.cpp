@@ -149,7 +149,13 @@ static void PaintMeter(HWND meter) {
 
     ReleaseMeterFont(dc, previousFont);
     EndPaint(meter, &paint);
-    shown = view;
+    // Only a paint of the whole control puts all of this view on the screen;
+    // after a part, the next move or refresh paints the whole again.
+    if (paint.rcPaint.left <= 0 && paint.rcPaint.top <= 0 && paint.rcPaint.right >= client.right &&
+        paint.rcPaint.bottom >= client.bottom)
+        shown = view;
+    else
+        shown.meter = NULL;
 }
 
 // Puts a new range or position on the screen before the message returns,
