@@ -38,24 +38,27 @@ void RestoreAndRaise(int signal) {
     raise(signal);
 }
 
-void SaveTerminal(int fd) {
-    if (savedTerminal.fd >= 0 || tcgetattr(fd, &savedTerminal.settings) != 0)
-        return;
+// False when the settings cannot be read: the input is then read line by
+// line.
+bool SaveTerminal(int fd) {
+    if (savedTerminal.fd >= 0)
+        return savedTerminal.fd == fd;
+    if (tcgetattr(fd, &savedTerminal.settings) != 0)
+        return false;
     savedTerminal.fd = fd;
     atexit(RestoreTerminal);
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         signal(s, RestoreAndRaise);
+    return true;
 }
 
 // What the person typed: "" for Enter, "\x1b" for Escape, a letter, or (when
 // the input is not a terminal) the whole line.
 class Input {
   public:
-    explicit Input(int fd) : fd_(fd), terminal_(isatty(fd) != 0) {
-        if (terminal_) {
-            SaveTerminal(fd);
+    explicit Input(int fd) : fd_(fd), terminal_(isatty(fd) != 0 && SaveTerminal(fd)) {
+        if (terminal_)
             KeyMode();
-        }
     }
     ~Input() {
         if (terminal_)
@@ -191,6 +194,17 @@ int TerminalWidth(FILE *out) {
         columns = variable ? atoi(variable) : 0;
     }
     return (columns >= 20 ? columns : 80) - 1;
+}
+
+// A blank that Wrap does not break at ("f = edit" stays on one line).
+const char kKeptBlank = '\x01';
+
+// The text with its blanks kept by Wrap.
+std::string Kept(std::string text) {
+    for (char &c : text)
+        if (c == ' ')
+            c = kKeptBlank;
+    return text;
 }
 
 // The text with every line cut at blanks to at most `width` columns; a word
@@ -595,8 +609,8 @@ class TerminalUser : public HostUser {
                                  width, "  ")
                                 .c_str());
                     if (accel)
-                        keys += std::string(keys.empty() ? "" : ", ") + accel + " = edit \"" +
-                                Trim(LastLine(plain)) + "\"";
+                        keys += std::string(keys.empty() ? "" : ", ") + accel + kKeptBlank + "=" +
+                                kKeptBlank + "edit \"" + Trim(LastLine(plain)) + "\"";
                 } else if (!text.empty()) {
                     std::string shown = (style & SS_NOPREFIX) ? text : plain;
                     fprintf(out_, "%s\n", Wrap(HostPaths(shown), width).c_str());
@@ -613,8 +627,8 @@ class TerminalUser : public HostUser {
                              width, "    ")
                             .c_str());
                 if (accel && enabled)
-                    keys += std::string(keys.empty() ? "" : ", ") + accel + " = tick/untick \"" +
-                            Trim(plain) + "\"";
+                    keys += std::string(keys.empty() ? "" : ", ") + accel + kKeptBlank + "=" +
+                            kKeptBlank + "tick/untick \"" + Trim(plain) + "\"";
             } else if (cls == "BUTTON") {
                 std::string label = Marked(text);
                 if (HostControlId(c) == defId)
@@ -635,8 +649,12 @@ class TerminalUser : public HostUser {
         else
             hint = "Type the letter in brackets and press Enter" +
                    (keys.empty() ? "" : "; " + keys) +
-                   (OnlyPlainField(dialog) ? " (or just type the new text)" : "") + ".";
-        fprintf(out_, "%s\n> ", Wrap(hint, width).c_str());
+                   (OnlyPlainField(dialog) ? " " + Kept("(or just type the new text)") : "") + ".";
+        std::string wrapped = Wrap(hint, width);
+        for (char &c : wrapped)
+            if (c == kKeptBlank)
+                c = ' ';
+        fprintf(out_, "%s\n> ", wrapped.c_str());
         fflush(out_);
     }
 

@@ -164,11 +164,16 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.write("big.bin")
     z.write("a.txt")' "$short/archive.zip")
 "$packer" --stub "$stub" --zip "$short/archive.zip" --out "$short/setup.exe" >/dev/null
-tm kill-session -t "$pane"
+# A session of its own (the server ends with its last session, so the
+# first goes once this one runs).
+first=$pane
+pane=narrow
 tm -f /dev/null new-session -d -s "$pane" -x 60 -y 60 \
     "cd '$short' && env -u MORVIK_SCRIPT -u MORVIK_SCRIPT_TEXT -u TMP -u TEMP HOME='$short/home' \
      MORVIK_REGISTRY='$short/home/registry.txt' MORVIK_WINDIR='$short/windows' \
      ./setup.exe; echo \"program ended with \$?\"; sleep 600"
+
+tm kill-session -t "$first"
 
 # The default folder as this host writes it.
 wait_for "Unzip to [f]older: $short/windows/TEMP"
