@@ -232,13 +232,13 @@ std::string AuthenticationText(const std::string &path) {
            "file was changed.";
 }
 
-// Runs the package with `password` and expects one error box `message`, then
-// the unzip folder to hold `after`.
+// Runs the package with `password` and expects one error box `message`, the
+// run ended with the error exit code, then the unzip folder to hold `after`.
 void ExpectFailure(const Broken &b, const std::string &password, const std::string &message,
                    const Files &after, const test::Environment &env = {}) {
     test::StubRun run =
         RunAuto(b.package, b.out, PasswordSteps(password) + ErrorStep(message), env);
-    EXPECT_CLEAN_RUN(run);
+    EXPECT_RUN_EXIT(run, 2);
     EXPECT_EQ(BoxesShown(run.transcript), std::vector<BoxSeen>{ErrorBox(message)});
     EXPECT_TREE(b.out, after);
 }
