@@ -32,6 +32,7 @@ MinGW-w64 not installed; the suite is then skipped).
 
 import argparse
 import calendar
+import hashlib
 import json
 import os
 import random
@@ -188,6 +189,34 @@ def pyzip_archive(tree, archive, names):
         for index, name in enumerate(names):
             method = zipfile.ZIP_STORED if index % 2 else zipfile.ZIP_DEFLATED
             z.write(os.path.join(tree, name), name, compress_type=method)
+
+
+def refused_aes_password(archive):
+    """A password that the first AES member's password verifier refuses: the
+    verifier is the last two bytes PBKDF2-HMAC-SHA1 (1000 rounds, salted)
+    derives after the two keys."""
+    member = [m for m in archive_members(archive) if m.compress_type == 99][0]
+    with open(archive, "rb") as f:
+        f.seek(member.header_offset + 26)
+        name_len, extra_len = struct.unpack("<HH", f.read(4))
+        local_extra = f.read(name_len + extra_len)[name_len:]
+        at = 0
+        strength = None
+        while at + 4 <= len(local_extra):
+            tag, size = struct.unpack_from("<HH", local_extra, at)
+            if tag == 0x9901:
+                strength = local_extra[at + 8]
+            at += 4 + size
+        check(strength in (1, 2, 3), "fixture: no AES extra field in the local header")
+        key_len = {1: 16, 2: 24, 3: 32}[strength]
+        salt = f.read(key_len // 2)
+        verifier = f.read(2)
+    for n in range(1000):
+        candidate = f"not the password {n}"
+        derived = hashlib.pbkdf2_hmac("sha1", candidate.encode(), salt, 1000, 2 * key_len + 2)
+        if derived[-2:] != verifier:
+            return candidate
+    raise CaseFailure("fixture: no refused password found")
 
 
 def archive_members(archive):
@@ -846,6 +875,30 @@ class Suite:
         n = self.expect_extracted(rc, tree, out, archive)
         return f"password typed, {expected!r}, {n} files right"
 
+    def wrong_password_run(self, package, password, name):
+        """Unzip `package` with a password its archive refuses: message 6 in
+        an error box, nothing written, and the run ends with exit code 2."""
+        out = self.fresh_output(f"{name} out")
+        proc = self.start_wine(package)
+        try:
+            main = self.found(self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS)))
+            dialog = self.found(self.wintool("select", main["hwnd"], "click", "1",
+                                             "wait", "password protected", str(WINDOW_WAIT_MS)))
+            box = self.found(self.wintool("select", dialog["hwnd"], "settext", "402", password,
+                                          "click", "1",
+                                          "waitbox", "Incorrect password", str(WINDOW_WAIT_MS)))
+            texts = [c["text"] for c in box["children"] if c["class"].lower() == "static"]
+            check("Incorrect password specified" in texts, f"error box shows {texts}")
+            self.wintool("select", box["hwnd"], "click", "1", "gone", str(WINDOW_WAIT_MS))
+            rc = self.finish(proc)
+        finally:
+            self.kill(proc)
+        check(rc == 2, f"exit code {rc} after a wrong password, expected 2")
+        written = [name for _, _, files in os.walk(out) for name in files]
+        check(not written, f"files were written with the wrong password: {written}")
+        self.check_no_window_left()
+        return "wrong password: message 6, exit code 2"
+
     def case_encrypted_password_dialog(self):
         password = "Morvik-2024 secret"
         d, tree, archive = self.fixture("encrypted", 6, "infozip", "secret.zip", "-D", "-P", password)
@@ -867,6 +920,9 @@ class Suite:
                             "--folder=C:\\aes out")
         notes = ["7-Zip AES-256: " +
                  self.unzip_with_password(package, tree, archive, password, "aes")]
+        # A wrong password that the first member's 2-byte verifier refuses for
+        # sure (worked out here, so the run cannot pass the check by chance).
+        notes.append(self.wrong_password_run(package, refused_aes_password(archive), "aes wrong"))
         password_file = os.path.join(d, "password.txt")
         with open(password_file, "w") as f:
             f.write(password + "\n")
@@ -933,7 +989,7 @@ class Suite:
         texts = [c["text"] for c in box["children"] if c["class"].lower() == "static"]
         check(expected in texts, f"error box shows {texts}, expected {expected!r}")
         check(box["text"] == DEFAULT_TITLE, f"error box caption {box['text']!r}")
-        check(rc == 0, f"exit code {rc}, expected 0")
+        check(rc == 2, f"exit code {rc}, expected 2 (an error ended the run)")
         check(os.path.exists(spy_log), "the spy saw no status text at all")
         with open(spy_log, encoding="latin-1") as f:
             status = [line.rstrip("\n").split("\t", 1)[1] for line in f
@@ -1005,7 +1061,7 @@ class Suite:
                     self.wintool("select", box["hwnd"], "click", "1", "gone",
                                  str(WINDOW_WAIT_MS))
                     rc = self.finish(proc)
-                    check(rc == 0, f"exit code {rc}, expected 0")
+                    check(rc == 2, f"exit code {rc} after the box, expected 2 (a refused start)")
                     check(not os.path.exists(out), "files were extracted after the error box")
                     return " / ".join(texts)
             rc = self.finish(proc)
@@ -1126,7 +1182,7 @@ class Suite:
             rc = self.finish(proc)
         finally:
             self.kill(proc)
-        check(rc == 0, f"exit code {rc}, expected 0")
+        check(rc == 1, f"exit code {rc}, expected 1 (closed without unzipping)")
         check(not os.path.exists(marker),
               "the stub loaded the planted shell32.dll from its own folder")
         # The stub did load Shell32.dll, from the system: it offers Browse.
