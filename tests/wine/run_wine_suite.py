@@ -876,13 +876,15 @@ class Suite:
         return f"password typed, {expected!r}, {n} files right"
 
     def wrong_password_run(self, package, password, name):
-        """Unzip `package` with a password its archive refuses: message 6 in
-        an error box, nothing written, and the run ends with exit code 2."""
+        """Unzip `package` into C:\\NAME out with a password its archive
+        refuses: message 6 in an error box, nothing written, and the run ends
+        with exit code 2."""
         out = self.fresh_output(f"{name} out")
         proc = self.start_wine(package)
         try:
             main = self.found(self.wintool("wait", MAIN_DIALOG_TEXT, str(WINDOW_WAIT_MS)))
-            dialog = self.found(self.wintool("select", main["hwnd"], "click", "1",
+            dialog = self.found(self.wintool("select", main["hwnd"],
+                                             "settext", "106", f"C:\\{name} out", "click", "1",
                                              "wait", "password protected", str(WINDOW_WAIT_MS)))
             box = self.found(self.wintool("select", dialog["hwnd"], "settext", "402", password,
                                           "click", "1",
