@@ -182,13 +182,9 @@ static void ReleaseEverything() {
     memset(&shellProcs, 0, sizeof shellProcs);
 }
 
-int StartUp(HINSTANCE programInstance, char *tail) {
-    session.waitCursor = LoadCursorA(NULL, IDC_WAIT);
-    session.arrowCursor = LoadCursorA(NULL, IDC_ARROW);
-    instance = programInstance;
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    BYTE majorVersion = LOBYTE(GetVersion());
-
+// The folder picker's three procedures, when the system has them; the Browse
+// button is offered only then.
+void LoadShellProcs() {
     shellProcs.library = LoadLibraryA("Shell32.dll");
     if (shellProcs.library) {
         shellProcs.browseForFolder =
@@ -198,6 +194,16 @@ int StartUp(HINSTANCE programInstance, char *tail) {
         shellProcs.getPathFromIdList = (GetPathFromIdListProc)(void *)GetProcAddress(
             shellProcs.library, "SHGetPathFromIDList");
     }
+}
+
+int StartUp(HINSTANCE programInstance, char *tail) {
+    session.waitCursor = LoadCursorA(NULL, IDC_WAIT);
+    session.arrowCursor = LoadCursorA(NULL, IDC_ARROW);
+    instance = programInstance;
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    BYTE majorVersion = LOBYTE(GetVersion());
+
+    LoadShellProcs();
 
     customTitle = (char *)AllocGlobalBlock(TITLE_BLOCK);
     afterUnzipCommand = (char *)AllocGlobalBlock(COMMAND_BLOCK);

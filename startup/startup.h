@@ -28,6 +28,7 @@ struct ShellProcs {
     GetPathFromIdListProc getPathFromIdList;
 };
 extern ShellProcs shellProcs;
+void LoadShellProcs();
 
 char *SkipProgramName(char *commandLine);
 int StartUp(HINSTANCE programInstance, char *tail);

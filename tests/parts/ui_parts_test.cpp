@@ -435,13 +435,7 @@ TEST_F(UiParts, BrowseFreesTheItemListAndReleasesTheAllocator) {
     for (const Row &row : rows) {
         SCOPED_TRACE(row.shell + std::string(" ") + row.chosen);
         setenv("MORVIK_SHELL32", row.shell, 1);
-        shellProcs.library = LoadLibraryA("Shell32.dll");
-        shellProcs.browseForFolder =
-            (BrowseForFolderProc)(void *)GetProcAddress(shellProcs.library, "SHBrowseForFolder");
-        shellProcs.getMalloc =
-            (GetMallocProc)(void *)GetProcAddress(shellProcs.library, "SHGetMalloc");
-        shellProcs.getPathFromIdList = (GetPathFromIdListProc)(void *)GetProcAddress(
-            shellProcs.library, "SHGetPathFromIDList");
+        LoadShellProcs();
         newShell = TRUE;
         strcpy(packagePath, "C:\\Packages\\setup.exe");
         strcpy(unzipFolder, "C:\\Out");

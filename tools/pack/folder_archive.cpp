@@ -142,8 +142,9 @@ Bytes Deflate(const Bytes &data) {
     return out;
 }
 
-void AppendLocal(Bytes &out, const MemberRecord &m) {
-    AppendBytes(out, reinterpret_cast<const uint8_t *>(kLocalSig), 4);
+// The fields a local header and a central entry share, from the version
+// needed to the extra field's length.
+void AppendSharedFields(Bytes &out, const MemberRecord &m) {
     Append16(out, m.versionNeeded);
     Append16(out, m.flags);
     Append16(out, m.method);
@@ -154,6 +155,11 @@ void AppendLocal(Bytes &out, const MemberRecord &m) {
     Append32(out, m.uncompressed);
     Append16(out, uint16_t(m.name.size()));
     Append16(out, uint16_t(m.extra.size()));
+}
+
+void AppendLocal(Bytes &out, const MemberRecord &m) {
+    AppendBytes(out, reinterpret_cast<const uint8_t *>(kLocalSig), 4);
+    AppendSharedFields(out, m);
     AppendBytes(out, m.name);
     AppendBytes(out, m.extra.data(), m.extra.size());
     AppendBytes(out, m.data.data(), m.data.size());
@@ -162,16 +168,7 @@ void AppendLocal(Bytes &out, const MemberRecord &m) {
 void AppendCentral(Bytes &out, const MemberRecord &m, uint32_t localOffset) {
     AppendBytes(out, reinterpret_cast<const uint8_t *>(kCentralSig), 4);
     Append16(out, 0x0300 | 20); // made by: Unix, 2.0 (the mode in the external attributes)
-    Append16(out, m.versionNeeded);
-    Append16(out, m.flags);
-    Append16(out, m.method);
-    Append16(out, m.time);
-    Append16(out, m.date);
-    Append32(out, m.crc);
-    Append32(out, uint32_t(m.data.size()));
-    Append32(out, m.uncompressed);
-    Append16(out, uint16_t(m.name.size()));
-    Append16(out, uint16_t(m.extra.size()));
+    AppendSharedFields(out, m);
     Append16(out, 0); // comment
     Append16(out, 0); // disk
     Append16(out, 0); // internal attributes
