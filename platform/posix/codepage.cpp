@@ -404,34 +404,28 @@ BOOL WINAPI OemToCharBuffA(LPCSTR from, LPSTR to, DWORD length) {
     return TRUE;
 }
 
-BOOL WINAPI OemToCharA(LPCSTR from, LPSTR to) {
+// OemToCharA and CharToOemA: a string from one of the two code pages into
+// the other, in place or not. Under 932 both are the same code page.
+static BOOL ConvertBetween(unsigned fromCodePage, unsigned toCodePage, LPCSTR from, LPSTR to) {
     if (!from || !to)
         return FALSE;
-    unsigned oem = host::OemCodePage(), ansi = host::AnsiCodePage();
     size_t length = strlen(from) + 1;
-    if (oem == 932 && ansi == 932) {
+    if (fromCodePage == 932 && toCodePage == 932) {
         memmove(to, from, length);
         return TRUE;
     }
-    std::string converted =
-        host::Utf8ToCodePage(ansi, host::CodePageToUtf8(oem, from, length, nullptr), nullptr);
+    std::string converted = host::Utf8ToCodePage(
+        toCodePage, host::CodePageToUtf8(fromCodePage, from, length, nullptr), nullptr);
     memmove(to, converted.data(), converted.size());
     return TRUE;
 }
 
+BOOL WINAPI OemToCharA(LPCSTR from, LPSTR to) {
+    return ConvertBetween(host::OemCodePage(), host::AnsiCodePage(), from, to);
+}
+
 BOOL WINAPI CharToOemA(LPCSTR from, LPSTR to) {
-    if (!from || !to)
-        return FALSE;
-    unsigned oem = host::OemCodePage(), ansi = host::AnsiCodePage();
-    size_t length = strlen(from) + 1;
-    if (oem == 932 && ansi == 932) {
-        memmove(to, from, length);
-        return TRUE;
-    }
-    std::string converted =
-        host::Utf8ToCodePage(oem, host::CodePageToUtf8(ansi, from, length, nullptr), nullptr);
-    memmove(to, converted.data(), converted.size());
-    return TRUE;
+    return ConvertBetween(host::AnsiCodePage(), host::OemCodePage(), from, to);
 }
 
 LPSTR WINAPI CharNextA(LPCSTR s) {
