@@ -41,6 +41,11 @@ int RefillInput();
 // and verifier, and its authentication code); in a spanned set the read goes on
 // at the start of the next volume file when this one ends among them.
 void ReadMemberBytes(uint8_t *bytes, UINT count, int readErrorCode);
+// RefillInput, except that outside a spanned set a read that fails is not
+// reported when `holdReadError` is set: READ_FAILED comes back instead, and
+// nothing is loaded.
+enum { READ_FAILED = -1 };
+int LoadInputBlock(BOOL holdReadError);
 
 // ---- traditional decryption --------------------------------------------------
 void InitKeys(const char *password);

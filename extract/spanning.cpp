@@ -75,6 +75,10 @@ void RequestDisk(uint16_t wantedDisk, BOOL exeNames) {
 }
 
 int RefillInput() {
+    return LoadInputBlock(FALSE);
+}
+
+int LoadInputBlock(BOOL holdReadError) {
     LocalHeader &header = session.header;
     if (header.compressedSize == 0) {
         session.inputAvail = 0;
@@ -92,8 +96,11 @@ int RefillInput() {
         if (got != (UINT)HFILE_ERROR && got != 0)
             wanted = got;
     }
-    if (got != wanted)
+    if (got != wanted) {
+        if (holdReadError && !session.spanned)
+            return READ_FAILED; // the caller reports it once its window is out
         ReportReadError(READ_ERROR_MEMBER_DATA);
+    }
 
     header.compressedSize -= got;
     session.inputPtr = session.inputBuffer;

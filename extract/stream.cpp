@@ -10,7 +10,12 @@
 #include <zlib.h>
 
 static z_stream inflater;
-static BOOL inflaterOpen;
+// The inflater that is open: none, zlib's call-back inflater, or inflate().
+enum InflaterKind { NO_INFLATER, CALL_BACK_INFLATER, STREAM_INFLATER };
+static InflaterKind inflaterOpen;
+// Set when a read of member data failed while the call-back inflater ran;
+// the read error comes once the inflater has handed over its window.
+static BOOL heldReadError;
 
 // While inflating into memory, output never goes past the caller's block;
 // anything beyond it is dropped and remembered here.
@@ -44,16 +49,23 @@ int NextByte() {
 }
 
 void ReleaseInflater() {
-    if (inflaterOpen) {
+    if (inflaterOpen == CALL_BACK_INFLATER)
         inflateBackEnd(&inflater);
-        inflaterOpen = FALSE;
-    }
+    else if (inflaterOpen == STREAM_INFLATER)
+        inflateEnd(&inflater);
+    inflaterOpen = NO_INFLATER;
 }
 
 // The inflater's input: what is left at inputPtr, else the next block of
 // member data. It asks only once it has used everything it had, so a block
 // is loaded only when the decoder needs another byte, and it never gets
 // bytes beyond the member's compressed data or the embedded block.
+//
+// The inflater may ask for input while its window is full and not yet
+// handed over. A read that succeeds shows nothing, so its place before the
+// window's writes is not seen; a read that fails must come after them, so
+// its error is held and the inflater is stopped: as it leaves it hands over
+// the full window, which goes out first.
 static unsigned PullInput(void *, z_const unsigned char **buffer) {
     uint32_t count;
     if (session.inputAvail > 0) {
@@ -61,7 +73,11 @@ static unsigned PullInput(void *, z_const unsigned char **buffer) {
     } else if (session.inflatingToMemory) {
         return 0; // the embedded block is used up
     } else {
-        int loaded = RefillInput();
+        int loaded = LoadInputBlock(TRUE);
+        if (loaded == READ_FAILED) {
+            heldReadError = TRUE;
+            return 0;
+        }
         if (loaded == 0)
             return 0;             // the member's compressed data is used up
         count = (uint32_t)loaded; // the whole block, its first byte included
@@ -83,15 +99,69 @@ static int PushOutput(void *, unsigned char *, unsigned count) {
     return 0;
 }
 
+// A spanned set: a refill may ask for the next disk, which must come after
+// a full window has gone out, and the decoder must go on afterwards. So the
+// window is handed over by inflate(), whose every call ends when the window
+// is full, before more input is loaded.
+static int InflateAcrossDisks() {
+    ReleaseInflater();
+    memset(&inflater, 0, sizeof inflater);
+    if (inflateInit2(&inflater, -MAX_WBITS) != Z_OK)
+        ErrorExit(notEnoughMemoryText);
+    inflaterOpen = STREAM_INFLATER;
+    session.windowPos = 0;
+    int result = 1;
+    for (;;) {
+        // Input: more only once the inflater has used all it had, and never
+        // beyond the member's compressed size.
+        if (inflater.avail_in == 0) {
+            if (session.inputAvail > 0) {
+                inflater.next_in = (Bytef *)session.inputPtr;
+                inflater.avail_in = (uInt)session.inputAvail;
+            } else {
+                int loaded = RefillInput();
+                if (loaded == 0)
+                    break; // member data used up before the final block ended
+                inflater.next_in = (Bytef *)session.inputPtr;
+                inflater.avail_in = (uInt)loaded;
+            }
+        }
+        inflater.next_out = session.window + session.windowPos;
+        inflater.avail_out = WINDOW_SIZE - session.windowPos;
+        int status = inflate(&inflater, Z_NO_FLUSH);
+        session.inputPtr = inflater.next_in;
+        session.inputAvail = (int32_t)inflater.avail_in;
+        session.windowPos = WINDOW_SIZE - inflater.avail_out;
+        if (status == Z_STREAM_END) {
+            FlushWindow(session.windowPos);
+            result = 0;
+            break;
+        }
+        if (session.windowPos == WINDOW_SIZE) {
+            FlushWindow(WINDOW_SIZE);
+            session.windowPos = 0;
+        }
+        if (status == Z_MEM_ERROR)
+            ErrorExit(notEnoughMemoryText);
+        if (status != Z_OK && !(status == Z_BUF_ERROR && inflater.avail_in == 0))
+            break; // invalid data: what the window holds since its last flush is dropped
+    }
+    ReleaseInflater();
+    return result;
+}
+
 int InflateStream() {
+    if (session.spanned && !session.inflatingToMemory)
+        return InflateAcrossDisks();
     // zlib's call-back inflater decodes straight into the window, which is
     // its own sliding window too: no copy of the output is kept elsewhere.
     ReleaseInflater();
     memset(&inflater, 0, sizeof inflater);
     if (inflateBackInit(&inflater, MAX_WBITS, session.window) != Z_OK)
         ErrorExit(notEnoughMemoryText);
-    inflaterOpen = TRUE;
+    inflaterOpen = CALL_BACK_INFLATER;
     session.windowPos = 0;
+    heldReadError = FALSE;
     inflater.next_in = Z_NULL; // input comes from PullInput from the start
 
     int status = inflateBack(&inflater, PullInput, NULL, PushOutput, NULL);
@@ -101,6 +171,8 @@ int InflateStream() {
         session.inputAvail = (int32_t)inflater.avail_in;
     }
     ReleaseInflater();
+    if (heldReadError)
+        ReportReadError(READ_ERROR_MEMBER_DATA); // the window as it stood is out
     if (status == Z_STREAM_END) {
         FlushWindow(session.windowPos);
         return 0;

@@ -320,6 +320,21 @@ std::vector<FailureCase> FailureCases() {
              f.after = firstOnly;
              f.after["text.txt"] = written;
          }},
+        // The data ends 100 bytes into the block after the one that filled
+        // the decoder's window: the full window is written before the next
+        // block is read, and that read fails.
+        {"CutJustAfterAFullWindow",
+         [=](Failure &f) {
+             FullWindowArchive archive = MakeFullWindowArchive(f.dir);
+             const LocalRecord data = ReadLayout(test::ReadFile(archive.zip)).Named("window.bin");
+             EXPECT_EQ(data.method, 8);
+             PackPatched(f, archive.zip, {}, [&](std::string &package, size_t at) {
+                 CutArchive(package, at, data.DataOffset() + archive.blocks * 2048 + 100);
+             });
+             f.message = ReadError(f, 2);
+             f.after = {{"first.txt", archive.first},
+                        {"window.bin", archive.content.substr(0, 32768)}};
+         }},
         // A folder where the file goes: the overwrite question, Yes, and the
         // file cannot be created.
         {"FolderInTheWay",

@@ -212,6 +212,47 @@ inline uint32_t ArchiveOffset(const std::string &package) {
     return Get32(package, FindSfxHeader(package) + 12);
 }
 
+// An archive by Python's zipfile of "first.txt" and a deflated member
+// "window.bin" (text, then random bytes that deflate keeps in stored
+// blocks), whose text part is as long as it takes for the first `blocks`
+// 2048-byte blocks of its data to decode to exactly one 32768-byte window:
+// the decoder has filled its window just as it needs the next block.
+struct FullWindowArchive {
+    std::string zip, first, content;
+    uint32_t blocks = 0;
+};
+inline FullWindowArchive MakeFullWindowArchive(const std::string &dir) {
+    test::WriteFile(dir + "/make_window.py", R"(import random, sys, zipfile, zlib
+text = b"".join(b"line %d of the sample text\n" % n for n in range(400))
+noise = random.Random(7).randbytes(50000)
+for lead in range(1000, len(text)):
+    data = text[:lead] + noise
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+    packed = packer.compress(data) + packer.flush()
+    blocks = [k for k in (15, 16, 17)
+              if len(zlib.decompressobj(-15).decompress(packed[:2048 * k])) == 32768]
+    if blocks:
+        break
+else:
+    sys.exit("no text length fills the window at a block end")
+open("window.bin", "wb").write(data)
+open("first.txt", "wb").write(text[:3000])
+z = zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6)
+for name in ("first.txt", "window.bin"):
+    z.writestr(zipfile.ZipInfo(name, (2019, 6, 15, 13, 45, 30)), open(name, "rb").read(),
+               compress_type=zipfile.ZIP_DEFLATED, compresslevel=6)
+z.close()
+assert packed in open(sys.argv[1], "rb").read(), "zipfile deflated otherwise"
+print(blocks[0])
+)");
+    FullWindowArchive archive;
+    archive.zip = dir + "/archive.zip";
+    archive.blocks = uint32_t(std::stoul(test::Shell("python3 make_window.py archive.zip", dir)));
+    archive.first = test::ReadFile(dir + "/first.txt");
+    archive.content = test::ReadFile(dir + "/window.bin");
+    return archive;
+}
+
 // ---- running the stub -------------------------------------------------------------------------
 
 // The time stamp the tests give their source files: 2019-06-15 13:45:30 UTC,

@@ -339,6 +339,36 @@ TEST(ExtractSpannedSetCutShort, EmptyNextVolumeIsAReadError) {
                  ReadErrorOnDisks(2), true});
 }
 
+// The first volume ends 100 bytes into the block after the one that filled
+// the decoder's window: the full window is written before the user is asked
+// for disk 2, and stays when the user cancels.
+TEST(ExtractSpannedSetCutShort, FullWindowIsWrittenBeforeTheNextDiskIsAskedFor) {
+    SpanSet set;
+    set.dir = test::TempDir("span");
+    RemovedIfPassed cleanup{set.dir};
+    FullWindowArchive archive = MakeFullWindowArchive(set.dir);
+    const LocalRecord data = ReadLayout(test::ReadFile(archive.zip)).Named("window.bin");
+    test::PackOrFail(
+        archive.zip, set.dir + "/set/SETUP.EXE",
+        {"--spanned", "--any-split",
+         "--volume-sizes=" + std::to_string(data.DataOffset() + archive.blocks * kBlock + 100) +
+             ",1000000"});
+    ASSERT_EQ(CountDisks(set.dir + "/set"), 2);
+    set.devices = set.dir + "/dosdevices";
+    test::MakeDirs(set.devices);
+    ASSERT_EQ(symlink(set.Disk(1).c_str(), (set.devices + "/a:").c_str()), 0);
+
+    Steps steps;
+    steps.InsertDisk(2, "", "Cancel");
+    test::StubRun run = test::RunStub(set.devices + "/a:/SETUP.EXE", {"-auto", set.Out()},
+                                      steps.script, WithUtc({{"MORVIK_DOSDEVICES", set.devices}}));
+    EXPECT_RUN_EXIT(run, 2); // Cancel at a disk prompt is an abort
+    EXPECT_EQ(BoxesShown(run.transcript), steps.boxes);
+    EXPECT_TREE(set.Out(), (std::map<std::string, std::string>{
+                               {"first.txt", archive.first},
+                               {"window.bin", archive.content.substr(0, 32768)}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Disks, ExtractSpannedSet, ::testing::ValuesIn(SpanCases()),
                          [](const ::testing::TestParamInfo<SpanCase> &info) {
                              return std::string(info.param.label);
