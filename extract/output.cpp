@@ -128,16 +128,21 @@ void MakeFolders() {
         start++;
 
     // The folder levels, up to the final component (a file's own name is not
-    // a folder): where each one's name ends in path.
+    // a folder): where each one's name ends in path. An empty component (two
+    // separators in a row) makes a level whose name ends in a separator: it
+    // is never found and cannot be made, so the levels end there, and what
+    // lies below it, whether it exists or not, never decides anything.
     char *end = FileNamePart(path);
     char *levelEnd[FOLDER_PATH_SIZE]; // a level takes at least its separator
     int levels = 0;
+    BOOL lastEmpty = FALSE;
     for (char *component = start; component < end;) {
         char *separator = component;
         while (*separator && !IsSeparator(*separator))
             separator++;
         levelEnd[levels++] = separator;
-        if (!*separator)
+        lastEmpty = separator == component;
+        if (!*separator || lastEmpty)
             break;
         *separator = '\\'; // as messages name the folders
         component = separator + 1;
@@ -146,7 +151,7 @@ void MakeFolders() {
     // Deepest first: when a level is there, so is every level above it, so
     // the search for the first level to make stops at the first one found.
     // A member in a folder that exists costs one existence test.
-    int first = levels;
+    int first = lastEmpty ? levels - 1 : levels;
     while (first > 0 && !LevelExists(path, levelEnd[first - 1]))
         first--;
 
@@ -156,7 +161,9 @@ void MakeFolders() {
         char *separator = levelEnd[level];
         char saved = *separator;
         *separator = 0;
-        if ((level == first || !PathExists(path, NULL)) && !MakeFolder(path)) {
+        BOOL missing =
+            level == first || (lastEmpty && level == levels - 1) || !PathExists(path, NULL);
+        if (missing && !MakeFolder(path)) {
             wsprintfA(session.messageBuffer, MessageText(MSG_CANNOT_CREATE_FOLDER), path);
             ErrorExit(session.messageBuffer);
         }

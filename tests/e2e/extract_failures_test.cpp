@@ -360,6 +360,40 @@ std::vector<FailureCase> FailureCases() {
              f.after = firstOnly;
              f.after["a/"] = "";
          }},
+        // The same with the folders below the doubled separator there
+        // already: still the folder "a\" that cannot be made.
+        {"DoubledSeparatorBeforeAFolderThatExists",
+         [=](Failure &f) {
+             PackPatched(f,
+                         MakePythonZip(f, {{"first.txt", Members().at("first.txt")},
+                                           {"a/b/first.txt", "1"},
+                                           {"a//b/c.txt", "c"}}),
+                         {});
+             f.message =
+                 "Could not create \"" + InOut(f, "a") + "\\\" - unzip operation cancelled.";
+             f.after = firstOnly;
+             f.after["a/"] = "";
+             f.after["a/b/"] = "";
+             f.after["a/b/first.txt"] = "1";
+         }},
+        // A folder member whose name begins with a separator: the unzip
+        // folder followed by two separators cannot be made, also when the
+        // folder is there already.
+        {"FolderMemberWithLeadingSeparator",
+         [=](Failure &f) {
+             PackPatched(f,
+                         MakePythonZip(f, {{"first.txt", Members().at("first.txt")},
+                                           {"docs/x.txt", "x"},
+                                           {"/docs/", ""}}),
+                         {});
+             // The folder member's path is the unzip folder as typed: its
+             // leading "/" is passed over, not rewritten.
+             f.message = "Could not create \"/" + InOut(f, "").substr(1) +
+                         "\" - unzip operation cancelled.";
+             f.after = firstOnly;
+             f.after["docs/"] = "";
+             f.after["docs/x.txt"] = "x";
+         }},
         // An unzip folder on a drive that does not exist.
         {"InvalidDrive",
          [=](Failure &f) {
