@@ -459,6 +459,27 @@ std::vector<FailureCase> FailureCases() {
              f.after = firstOnly;
              f.after["second.bin"] = "-> /dev/full";
          }},
+        // The same for a deflated member over the 64 KiB that the host
+        // gathers before it sends: the write that has the gathered bytes sent
+        // fails, once, and the run ends there.
+        {"DiskFullInAMemberOverTheGatheredSize",
+         [=](Failure &f) {
+             std::string text = TextBytes(200000, 46);
+             PackPatched(f,
+                         MakeZip(f, "TZ=UTC zip -q -6 {zip} first.txt text.txt third.txt",
+                                 {{"text.txt", text}}),
+                         {});
+             test::MakeDirs(f.out);
+             ASSERT_EQ(symlink("/dev/full", (f.out + "/text.txt").c_str()), 0);
+             std::string question =
+                 "File " + InOut(f, "text.txt") + " already exists.  Overwrite file?";
+             f.steps = "box yesnocancel " + Quoted(question) + " -> yes\n";
+             f.boxesBefore = {{question, kOverwriteBox, "Yes"}};
+             f.message =
+                 "Error writing to " + InOut(f, "text.txt") + ".  Possible cause: disk full.";
+             f.after = firstOnly;
+             f.after["text.txt"] = "-> /dev/full";
+         }},
     };
 }
 
