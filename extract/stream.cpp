@@ -90,7 +90,8 @@ static unsigned PullInput(void *, z_const unsigned char **buffer) {
 
 // The inflater's output: a full window goes out at once. A part of one
 // comes only as the inflater leaves, whether the stream ended or not; it is
-// held in windowPos, and flushed only when the final block ended.
+// held in windowPos, and flushed when the final block ended (or, for an
+// embedded block, however it ended).
 static int PushOutput(void *, unsigned char *, unsigned count) {
     if (count == WINDOW_SIZE)
         FlushWindow(WINDOW_SIZE);
@@ -179,8 +180,12 @@ int InflateStream() {
     }
     if (status == Z_MEM_ERROR)
         ErrorExit(notEnoughMemoryText);
-    // Invalid data, or input used up before the final block ended: what the
-    // window holds since its last flush is dropped.
+    // Invalid data, or input used up before the final block ended. A member
+    // drops what the window holds since its last flush; an embedded block
+    // keeps what was decoded before the damage, so that the texts before it
+    // stay and those past it are left empty.
+    if (session.inflatingToMemory)
+        FlushWindow(session.windowPos);
     return 1;
 }
 

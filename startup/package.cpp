@@ -175,9 +175,12 @@ void ReadTrailer() {
     if (!TrailerText(unzipFolder, FOLDER_BUFFER_SIZE, strings[0]))
         HeaderCorruptExit();
     if (strings[2][0]) {
+        // Without its block the start-up question could not be asked, and a
+        // package in auto mode would unzip without the user's consent.
         startupMessage = (char *)AllocGlobalBlock(STARTUP_MESSAGE_BLOCK);
-        if (startupMessage)
-            TrailerText(startupMessage, STARTUP_MESSAGE_BLOCK, strings[2]);
+        if (!startupMessage)
+            ErrorExit(notEnoughMemoryText);
+        TrailerText(startupMessage, STARTUP_MESSAGE_BLOCK, strings[2]);
     }
     if (sfxHeader.options & OPT_CUSTOM_TITLE)
         TrailerText(customTitle, TITLE_BLOCK, strings[3]);

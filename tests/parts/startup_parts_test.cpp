@@ -261,6 +261,59 @@ std::string RawInflate(const uint8_t *data, size_t size, size_t expected) {
     return out;
 }
 
+// `data` as two raw DEFLATE blocks, the first holding its first `split`
+// bytes and ending on a byte boundary; or the second block alone.
+std::string RawDeflateInTwo(const std::string &data, size_t split, bool secondOnly = false) {
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(compressBound((uLong)data.size()) + 64, '\0');
+    z.next_in = (Bytef *)data.data();
+    z.avail_in = (uInt)split;
+    z.next_out = (Bytef *)&out[0];
+    z.avail_out = (uInt)out.size();
+    EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    size_t first = z.total_out;
+    z.avail_in = (uInt)(data.size() - split);
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return secondOnly ? out.substr(first) : out;
+}
+
+// How many bytes zlib decodes from `stream` before it ends or breaks.
+size_t DecodedLength(const std::string &stream) {
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+    std::string out(65536, '\0');
+    z.next_in = (Bytef *)stream.data();
+    z.avail_in = (uInt)stream.size();
+    z.next_out = (Bytef *)&out[0];
+    z.avail_out = (uInt)out.size();
+    inflate(&z, Z_SYNC_FLUSH);
+    size_t decoded = z.total_out;
+    inflateEnd(&z);
+    return decoded;
+}
+
+// Every text that ends before `decoded` is the real one; every text that
+// starts at or after it is empty; the one across it is a beginning of its own.
+void ExpectTextsUpTo(const std::string &real, size_t decoded) {
+    ASSERT_GT(decoded, 100u);
+    ASSERT_LT(decoded, (size_t)MessageOffsets[51]);
+    for (int id = 0; id <= 50; ++id) {
+        std::string text = real.c_str() + MessageOffsets[id];
+        if (MessageOffsets[id + 1] <= decoded)
+            EXPECT_EQ(MessageText(id), text) << "message " << id;
+        else if (MessageOffsets[id] >= decoded)
+            EXPECT_STREQ(MessageText(id), "") << "message " << id;
+        else
+            EXPECT_EQ(text.compare(0, strlen(MessageText(id)), MessageText(id)), 0)
+                << "message " << id;
+    }
+}
+
 TEST_F(StartupParts, MessageTableFromOtherStreams) {
     const std::string real =
         RawInflate(CompressedMessageTable, CompressedMessageTableSize, InflatedMessageTableSize);
@@ -275,6 +328,11 @@ TEST_F(StartupParts, MessageTableFromOtherStreams) {
     const std::string far = RawDeflate(std::string(9000, 'x'));
     const std::string marks = RawDeflate(marked);
     const std::string cut((const char *)CompressedMessageTable, CompressedMessageTableSize / 2);
+    // The real table in two blocks, the second one's type made the reserved
+    // type 3: invalid data halfway through.
+    const size_t half = MessageOffsets[25];
+    std::string damaged = RawDeflateInTwo(real, half);
+    damaged[damaged.size() - RawDeflateInTwo(real, half, true).size()] |= 0x06;
     struct Row {
         const char *what;
         const std::string *stream;
@@ -291,12 +349,14 @@ TEST_F(StartupParts, MessageTableFromOtherStreams) {
                  << "ANSI u-umlaut";
              EXPECT_EQ(TableByteBehindTexts(InflatedMessageTableSize - 1), 0x81) << "not converted";
          }},
-        // Decoded bytes reach the block only through a window flush, and the
-        // table is smaller than one window: an early stop leaves it all zero.
-        {"a stream that stops early is not reported", &cut, false,
-         [] {
-             for (int id = 0; id <= 50; ++id)
-                 EXPECT_STREQ(MessageText(id), "") << "message " << id;
+        // A stream that stops early is not reported: the texts decoded
+        // before the damage stay, those past it are empty.
+        {"a stream that stops early keeps the texts before the cut", &cut, false,
+         [&] { ExpectTextsUpTo(real, DecodedLength(cut)); }},
+        {"invalid data keeps the texts before it", &damaged, false,
+         [&] {
+             EXPECT_EQ(DecodedLength(damaged), half);
+             ExpectTextsUpTo(real, half);
          }},
     };
     for (const Row &row : rows) {
@@ -488,6 +548,49 @@ TEST(TextsRecoded, ConvertCutAtCharactersOrKeepTheirBytes) {
         EXPECT_EQ(length, (int)c.result.size());
         EXPECT_EQ(whole, c.whole);
     }
+}
+
+// ---- the start-up message's block -------------------------------------------------------------
+
+// When the block for the start-up message cannot be had, the start ends with
+// the memory error: the question is never skipped, so a package in auto mode
+// cannot unzip without the user's answer.
+TEST_F(StartupParts, StartupMessageWithoutItsBlockEndsTheStart) {
+    Image image = BuildImage(test::StubPath(),
+                             {"--startup-message=Read me first", "--startup-query", "--auto"});
+    std::string path = test::TempDir("startupblock") + "/package";
+    test::WriteFile(path, image.bytes);
+    strcpy(packagePath, path.c_str());
+    sfxHeader = image.header;
+    for (bool blockMissing : {false, true}) {
+        SCOPED_TRACE(blockMissing ? "block missing" : "block there");
+        parttest::ResetUi();
+        FreeGlobalBlock(startupMessage);
+        startupMessage = nullptr;
+        int code = parttest::Landing([&] {
+            OpenPackageFile();
+            if (blockMissing)
+                HostFailAllocation(1); // the first allocation from here on
+            ReadTrailer();
+        });
+        HostFailAllocation(0);
+        _lclose(session.archiveFile);
+        session.archiveFile = 0;
+        if (!blockMissing) {
+            EXPECT_EQ(code, 0);
+            EXPECT_TRUE(HostBoxes().empty());
+            ASSERT_NE(startupMessage, nullptr);
+            EXPECT_STREQ(startupMessage, "Read me first");
+            continue;
+        }
+        EXPECT_EQ(code, FATAL_ERROR);
+        EXPECT_EQ(startupMessage, nullptr);
+        ASSERT_EQ(HostBoxes().size(), 1u);
+        EXPECT_STREQ(HostBoxes()[0].text.c_str(), notEnoughMemoryText);
+        EXPECT_EQ(HostBoxes()[0].type, (UINT)MB_ICONERROR);
+    }
+    FreeGlobalBlock(startupMessage);
+    startupMessage = nullptr;
 }
 
 } // namespace
