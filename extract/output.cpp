@@ -14,25 +14,39 @@ static inline BOOL IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// Whether a name component is a device to Windows rather than a file: CON,
+// PRN, AUX, NUL, COM and LPT with a digit 1 to 9 or a superscript 1, 2 or 3,
+// and the console's CONIN$ and CONOUT$, in any letter case, with any
+// extension and blanks before it. The test runs on the name's characters
+// as Windows sees them (the superscripts are ANSI bytes in code page 1252,
+// and other bytes in others).
 static BOOL IsDeviceName(const char *component, size_t length) {
-    // Windows takes these names, with any extension and trailing blanks, for
-    // devices rather than files.
     size_t base = 0;
     while (base < length && component[base] != '.')
         base++;
     while (base > 0 && component[base - 1] == ' ')
         base--;
-    char upper[5] = {0};
-    if (base < 3 || base > 4)
+    if (base < 3 || base > 7)
         return FALSE;
-    for (size_t i = 0; i < base; i++)
-        upper[i] =
-            (char)(component[i] >= 'a' && component[i] <= 'z' ? component[i] - 32 : component[i]);
-    if (base == 3)
+    WCHAR wide[8];
+    int count = MultiByteToWideChar(CP_ACP, 0, component, (int)base, wide, 7);
+    if (count < 3)
+        return FALSE;
+    char upper[8] = {0};
+    for (int i = 0; i < count; i++) {
+        WCHAR c = wide[i];
+        if (c >= L'a' && c <= L'z')
+            c = (WCHAR)(c - 32);
+        // Anything but ASCII is kept out, except a superscript digit at the end.
+        upper[i] = c < 0x80 ? (char)c : (char)0x80;
+    }
+    if (count == 3)
         return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") ||
                !strcmp(upper, "NUL");
-    return (!memcmp(upper, "COM", 3) || !memcmp(upper, "LPT", 3)) && upper[3] >= '1' &&
-           upper[3] <= '9';
+    if (count == 4 && (!memcmp(upper, "COM", 3) || !memcmp(upper, "LPT", 3)))
+        return (wide[3] >= L'1' && wide[3] <= L'9') || wide[3] == 0x00B9 || wide[3] == 0x00B2 ||
+               wide[3] == 0x00B3;
+    return !strcmp(upper, "CONIN$") || !strcmp(upper, "CONOUT$");
 }
 
 BOOL IsUnsafeMemberName(const char *name, BOOL folderMember) {

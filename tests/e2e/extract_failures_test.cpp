@@ -518,15 +518,35 @@ INSTANTIATE_TEST_SUITE_P(Archives, ExtractFailure, ::testing::ValuesIn(FailureCa
 // leading separator is only dropped.
 TEST(ExtractUnsafeNames, AreRefusedBeforeAnythingOfThemIsMade) {
     struct Case {
-        std::string name;
+        std::string name; // in the ANSI code page (1252); Python writes it as UTF-8
         bool refused;
+        std::string writtenAs = "lead.txt"; // where a name that passes lands
     };
+    // Devices as Windows takes them today: CON, PRN, AUX, NUL, COM and LPT
+    // with a digit 1 to 9 or a superscript 1 to 3, and the console's CONIN$
+    // and CONOUT$, with any extension and blanks before it. COM0 and LPT0
+    // are files.
     std::vector<Case> cases = {
-        {"../evil.txt", true}, {"a/../../evil.txt", true},
-        {"C:evil.txt", true},  {"//server/x.txt", true},
-        {"CON", true},         {"lpt1.txt", true},
-        {"aux/x.txt", true},   {"", true},
+        {"../evil.txt", true},
+        {"a/../../evil.txt", true},
+        {"C:evil.txt", true},
+        {"//server/x.txt", true},
+        {"CON", true},
+        {"lpt1.txt", true},
+        {"aux/x.txt", true},
+        {"", true},
+        {"CONIN$", true},
+        {"conout$.txt", true},
+        {"d/CONIN$ .log", true},
+        {"COM\xB9", true},
+        {"lpt\xB2.txt", true},
+        {"COM\xB3/x.txt", true},
         {"/lead.txt", false},
+        {"COM0.txt", false, "COM0.txt"},
+        {"lpt0", false, "lpt0"},
+        {"CONIN", false, "CONIN"},
+        {"CONIN$$", false, "CONIN$$"},
+        {"COM\xB4", false, "COM\xC2\xB4"}, // an acute accent is no digit
     };
     for (const Case &c : cases) {
         SCOPED_TRACE("member " + Quoted(c.name));
@@ -552,7 +572,7 @@ TEST(ExtractUnsafeNames, AreRefusedBeforeAnythingOfThemIsMade) {
             EXPECT_EQ(BoxesShown(run.transcript), std::vector<BoxSeen>{ErrorBox(message)});
         } else {
             EXPECT_EQ(BoxesShown(run.transcript).size(), 1u) << run.transcript;
-            expected["parent/out/lead.txt"] = "evil\n";
+            expected["parent/out/" + c.writtenAs] = "evil\n";
             expected["parent/out/last.txt"] = "last\n";
         }
         // Nothing anywhere under the root but what belongs in the unzip folder.
