@@ -25,6 +25,7 @@ void OpenSession();
 void CloseSession();
 void PrepareStartUp(const std::string &package);
 void UseUser(std::function<int(const HostBox &)> onBox, std::function<bool(HWND)> onIdle);
+void ResetUi();
 } // namespace parttest
 
 namespace {
@@ -343,6 +344,40 @@ TEST_F(UiParts, TimerTickShowsTheMeterOnlyEarlyInARun) {
                  EXPECT_EQ(session.meterVisible != FALSE, row.shown);
                  session.extractionActive = FALSE;
              }});
+    }
+}
+
+// The delayed meter's timer is started at Unzip only for a package that is
+// not spanned and whose end record lies below 0x80000, the offset read as a
+// signed number. (The extraction itself then fails at once: no archive is
+// open, and the error box takes its default button.)
+TEST_F(UiParts, MeterTimerOnlyForSmallPackagesThatAreNotSpanned) {
+    struct Row {
+        uint32_t endRecordOffset, options;
+        bool timer;
+    } rows[] = {
+        {0, 0, true},
+        {0x7FFFF, 0, true},
+        {0x80000, 0, false},
+        {0x7FFFFFFF, 0, false},
+        {0x80000000u, 0, true}, // negative as a signed number
+        {0xFFFFFFFFu, 0, true},
+        {0x7FFFF, OPT_SPANNED, false},
+        {0, OPT_SPANNED, false},
+    };
+    for (const Row &row : rows) {
+        char what[64];
+        snprintf(what, sizeof what, "end record at 0x%X%s", row.endRecordOffset,
+                 row.options ? ", spanned" : "");
+        SCOPED_TRACE(what);
+        parttest::ResetUi();
+        sfxHeader.endRecordOffset = row.endRecordOffset;
+        sfxHeader.options = row.options;
+        WithMainDialog({[&](HWND dialog) { SendMessageA(dialog, WM_COMMAND, IDOK, 0); }});
+        bool timerSet = false;
+        for (const std::string &line : HostTranscript())
+            timerSet = timerSet || line.find("timer 69 set: 500") != std::string::npos;
+        EXPECT_EQ(timerSet, row.timer);
     }
 }
 
