@@ -181,7 +181,14 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{"KeyInFolderFieldNo", "key 106 a", "no"},
                       AbortCase{"CharWithTransitionBitYes", "char 106 x lparam=0x80000001", "yes"},
                       // A WM_CHAR whose bit 31 is clear is dropped unasked.
-                      AbortCase{"CharWithoutTransitionBit", "char 106 x", ""}),
+                      AbortCase{"CharWithoutTransitionBit", "char 106 x", ""},
+                      // A click or double click on the title bar (HTCAPTION).
+                      AbortCase{"TitleBarClickYes", "post dialog 0x00A1 2", "yes"},
+                      AbortCase{"TitleBarDoubleClickNo", "post dialog 0x00A3 2", "no"},
+                      AbortCase{"DoubleClickOnCloseYes", "post 2 0x0203", "yes"},
+                      AbortCase{"VKeyToItemNo", "post dialog 0x002E", "no"},
+                      // Other input is dispatched: a right click asks nothing.
+                      AbortCase{"RightClickOnClose", "post 2 0x0204", ""}),
     [](const ::testing::TestParamInfo<AbortCase> &info) { return std::string(info.param.label); });
 
 } // namespace
