@@ -54,8 +54,9 @@ void PrintTo(const OverwriteCase &c, std::ostream *out) {
 
 class ExtractOverwrite : public ::testing::TestWithParam<OverwriteCase> {};
 
-// second.txt exists already; Yes rewrites it, No keeps it and goes on,
-// Cancel keeps it and ends the run without another box; with the option
+// second.txt exists already, longer than the member; Yes rewrites it (cut
+// to the member's length), No keeps it and goes on, Cancel keeps it and
+// ends the run without another box; with the option
 // (from the package or ticked by the user) nobody is asked. An encrypted
 // member declined is stepped over whole, with its data descriptor (Info-ZIP
 // zip sets flag bit 3 on encrypted members), and the next one is read.
@@ -68,7 +69,10 @@ TEST_P(ExtractOverwrite, AsksBeforeAnExistingFileIsReplaced) {
     RemovedIfPassed cleanup{a.dir};
     std::string out = a.dir + "/out";
     test::MakeDirs(out);
-    test::WriteFile(out + "/second.txt", "the old second file\n");
+    // The old file is longer than the member: a file rewritten must be cut
+    // to the member's length.
+    const std::string old = "the old second file\n" + TextBytes(12000, 54);
+    test::WriteFile(out + "/second.txt", old);
 
     std::string question =
         "File " + WindowsForm(out + "/second.txt") + " already exists.  Overwrite file?";
@@ -93,7 +97,7 @@ TEST_P(ExtractOverwrite, AsksBeforeAnExistingFileIsReplaced) {
 
     Files expected = a.files;
     if (c.answer == "no" || cancelled)
-        expected["second.txt"] = "the old second file\n";
+        expected["second.txt"] = old;
     if (cancelled)
         expected.erase("third.txt");
     EXPECT_TREE(out, expected);
