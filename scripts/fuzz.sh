@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (the `fuzz` preset: clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for a bounded time: first the saved
 # reproducers of fuzz/regressions/<target>/, then fuzzing from the seed corpus
-# (made afresh by fuzz/make_corpus.sh) and the corpus kept in
+# (made afresh by fuzz/make_corpus.sh), the minimised corpus kept in the
+# repository (fuzz/corpus/<target>/, read only) and the corpus grown in
 # build/fuzz/corpus/<target>/. Prints libFuzzer's final statistics and the
 # coverage of the Parts; exits non-zero when a target crashed, timed out, ran
 # out of memory or reported a finding (the input is then saved under
@@ -81,6 +82,7 @@ line_coverage() {
     fi
     rm -f "$cov/$target".prof*
     local inputs=("$build/corpus/$target" "$build/seeds/$target")
+    [[ -d fuzz/corpus/$target ]] && inputs+=("fuzz/corpus/$target")
     [[ -d fuzz/regressions/$target ]] && inputs+=("fuzz/regressions/$target")
     LLVM_PROFILE_FILE="$PWD/$cov/$target.profraw" "$cov/fuzz/$target" -runs=0 -close_fd_mask=3 \
         "${inputs[@]}" >/dev/null 2>&1 || echo "   (a corpus input failed in the coverage build)"
@@ -136,7 +138,9 @@ for target in "${targets[@]}"; do
     ((jobs > 1)) && flags+=(-fork="$jobs")
     # shellcheck disable=SC2086 # FUZZ_ARGS is a list of flags
     set +e
-    "$bin" "${flags[@]}" ${FUZZ_ARGS:-} "$corpus" "$build/seeds/$target" >"$log" 2>&1
+    kept=()
+    [[ -d fuzz/corpus/$target ]] && kept=("fuzz/corpus/$target")
+    "$bin" "${flags[@]}" ${FUZZ_ARGS:-} "$corpus" "$build/seeds/$target" "${kept[@]}" >"$log" 2>&1
     result=$?
     set -e
     grep -v -E '^(COVERED_FUNC|UNCOVERED_FUNC|  UNCOVERED_PC|COVERAGE:)' "$log" | tail -12
