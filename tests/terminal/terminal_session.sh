@@ -20,12 +20,14 @@ set -eu
 
 stub=$1
 packer=$2
-mkdir -p "$3"
-work=$(cd "$(mktemp -d "$3/terminal-XXXXXX")" && pwd)
-# A private tmux server (its socket path must stay short), and a short
-# folder for the session whose screen is narrow, whatever the checkout's path.
+# A private tmux server (its socket path must stay short), and every folder
+# the sessions show under one short folder of the test's own: the screen
+# wraps a long path, and what the test waits for must not depend on where
+# the checkout lies. WORKDIR is kept for the callers and no longer used.
 socket=$(mktemp -u "${TMPDIR:-/tmp}/morvik-tmux-XXXXXX")
 short=$(mktemp -d "${TMPDIR:-/tmp}/mt-XXXXXX")
+work="$short/work"
+mkdir "$work"
 pane=sfx
 
 tm() { tmux -S "$socket" "$@"; }
