@@ -277,8 +277,10 @@ int RunExtraction() {
     int code = setjmp(landing);
     SetCursor(session.waitCursor);
     if (code != 0) {
-        // A FatalExit landed here: the partly written member stays on disk.
+        // A FatalExit landed here: the partly written member stays on disk;
+        // an AES member's key and code die with the run.
         ReleaseInflater();
+        EndAesMember();
         session.inflatingToMemory = FALSE;
         if (session.outputFile) {
             _lclose(session.outputFile);

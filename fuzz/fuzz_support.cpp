@@ -396,6 +396,7 @@ void ResetProgramState() {
 }
 
 void ReleaseProgramState() {
+    ReleaseAes();
     if (session.outputFile) {
         _lclose(session.outputFile);
         session.outputFile = 0;
