@@ -94,37 +94,6 @@ TEST(HostLargePackage, ASelfCheckedPackageOf2To4GiBUnzipsAsOnWindows) {
 
 // ---- a file another process is still writing ---------------------------------------------
 
-// A process that keeps `path` open for writing until the object goes.
-class WriterElsewhere {
-  public:
-    explicit WriterElsewhere(const std::string &path) {
-        int ready[2];
-        EXPECT_EQ(pipe(ready), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            char answer = open(path.c_str(), O_WRONLY | O_APPEND) >= 0 ? 'y' : 'n';
-            if (write(ready[1], &answer, 1) != 1)
-                _exit(1);
-            pause();
-            _exit(0);
-        }
-        close(ready[1]);
-        char answer = 0;
-        EXPECT_EQ(read(ready[0], &answer, 1), 1);
-        EXPECT_EQ(answer, 'y') << path;
-        close(ready[0]);
-    }
-    ~WriterElsewhere() {
-        kill(pid_, SIGKILL);
-        int status;
-        waitpid(pid_, &status, 0);
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
 // The stub opens its volume files denying writers; while the copy of a volume
 // onto its disk is still being written, Windows refuses that open and the
 // stub ends with the header-corrupt box. Once the writer is gone the same
@@ -141,7 +110,9 @@ TEST(HostSharing, AVolumeStillBeingWrittenIsRefusedAsOnWindows) {
     const test::Environment env = {{"MORVIK_DOSDEVICES", dir + "/dosdevices"}};
     const std::string package = dir + "/set/disk1/setup.EXE";
     {
-        WriterElsewhere writer(dir + "/set/disk1/setup.ZIP");
+        std::string volume = dir + "/set/disk1/setup.ZIP";
+        test::OtherProcess writer([&] { return open(volume.c_str(), O_WRONLY | O_APPEND) >= 0; },
+                                  "open " + volume + " for writing");
         test::StubRun run =
             RunAuto(package, dir + "/out", "box ok " + Quoted(kHeaderCorrupt) + " -> ok\n", env);
         EXPECT_RUN_EXIT(run, 2);

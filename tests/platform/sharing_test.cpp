@@ -2,6 +2,7 @@
 // writing anywhere, and opens for writing fail while an open that denies
 // writers holds the file, as on Windows (ERROR_SHARING_VIOLATION).
 #include "host_test_support.h"
+#include "tests/support/support.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,37 +21,6 @@ class SharingTest : public HostTest {
     }
     TempFolder folder;
     std::string path;
-};
-
-// A process that holds the file open as `hold` says until it is ended.
-class Holder {
-  public:
-    explicit Holder(const std::function<bool()> &hold) {
-        int ready[2];
-        EXPECT_EQ(pipe(ready), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            char answer = hold() ? 'y' : 'n';
-            if (write(ready[1], &answer, 1) != 1)
-                _exit(1);
-            pause();
-            _exit(0);
-        }
-        close(ready[1]);
-        char answer = 0;
-        EXPECT_EQ(read(ready[0], &answer, 1), 1);
-        EXPECT_EQ(answer, 'y') << "the holder could not open the file";
-        close(ready[0]);
-    }
-    ~Holder() {
-        kill(pid_, SIGKILL);
-        int status;
-        waitpid(pid_, &status, 0);
-    }
-
-  private:
-    pid_t pid_ = -1;
 };
 
 enum Open { kDenyWrite, kRead, kWrite, kCreate };
@@ -92,16 +62,19 @@ void ExpectOpens(const std::string &path, const std::vector<Open> &refused, cons
 
 TEST_F(SharingTest, AnotherProcessWritingRefusesOnlyOpensThatDenyWriters) {
     {
-        Holder writer([&] { return open(path.c_str(), O_WRONLY | O_APPEND) >= 0; });
+        test::OtherProcess writer([&] { return open(path.c_str(), O_WRONLY | O_APPEND) >= 0; },
+                                  "open the file for writing");
         ExpectOpens(path, {kDenyWrite}, "another program writing");
     }
     {
-        Holder reader([&] { return open(path.c_str(), O_RDONLY) >= 0; });
+        test::OtherProcess reader([&] { return open(path.c_str(), O_RDONLY) >= 0; },
+                                  "open the file for reading");
         ExpectOpens(path, {}, "another program reading");
     }
     {
-        Holder denier(
-            [&] { return _lopen(path.c_str(), OF_READ | OF_SHARE_DENY_WRITE) != HFILE_ERROR; });
+        test::OtherProcess denier(
+            [&] { return _lopen(path.c_str(), OF_READ | OF_SHARE_DENY_WRITE) != HFILE_ERROR; },
+            "open the file denying writers");
         ExpectOpens(path, {kWrite, kCreate}, "another process denying writers");
     }
     ExpectOpens(path, {}, "nobody");

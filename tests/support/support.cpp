@@ -59,6 +59,31 @@ std::string TempDir(const std::string &hint) {
     return buffer.data();
 }
 
+OtherProcess::OtherProcess(const std::function<bool()> &hold, const std::string &what) {
+    int ready[2];
+    EXPECT_EQ(pipe(ready), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+        close(ready[0]);
+        char answer = hold() ? 'y' : 'n';
+        if (write(ready[1], &answer, 1) != 1)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char answer = 0;
+    EXPECT_EQ(read(ready[0], &answer, 1), 1);
+    EXPECT_EQ(answer, 'y') << "the other process could not " << what;
+    close(ready[0]);
+}
+
+OtherProcess::~OtherProcess() {
+    kill(pid_, SIGKILL);
+    int status;
+    waitpid(pid_, &status, 0);
+}
+
 std::string ShortTempDir() {
     char pattern[] = "/tmp/mvk-XXXXXX";
     if (!mkdtemp(pattern))

@@ -3,9 +3,12 @@
 // comparing extracted trees.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace test {
 
@@ -89,6 +92,20 @@ std::string Cp1252ToUtf8(const std::string &bytes);
 // text reaches it: as it is under 65001; under 1252 every character 1252
 // lacks becomes '?'.
 std::string InAnsi(const std::string &utf8);
+
+// A second process that does `hold` (opens a file, say), reports whether it
+// worked (the test fails when not) and then waits, keeping what it opened,
+// until the object goes.
+class OtherProcess {
+  public:
+    OtherProcess(const std::function<bool()> &hold, const std::string &what);
+    ~OtherProcess();
+    OtherProcess(const OtherProcess &) = delete;
+    OtherProcess &operator=(const OtherProcess &) = delete;
+
+  private:
+    pid_t pid_ = -1;
+};
 
 const char *StubPath();
 const char *PackPath();
